@@ -1,0 +1,34 @@
+#include "cli/run_options.h"
+
+#include <cstring>
+
+namespace stopex {
+
+RunMode SelectRunMode(const RunOptions& options) {
+  if (options.testSwitch != 0) return RunMode::Test;
+  return options.target == nullptr ? RunMode::List : RunMode::Kill;
+}
+
+ParseResult ParseCommandLine(int argc, const char* const* argv, RunOptions* options) {
+  *options = RunOptions{};
+  // Once an argument has begun with '/', '/' introduces switches for the rest
+  // of the command line and '-' is an ordinary character.
+  char switchChar = '-';
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strchr(arg, '?') != nullptr) return ParseResult::Usage;
+    if (arg[0] == '/') switchChar = '/';
+    if (arg[0] == switchChar) {
+      if (arg[1] == '\0') continue;
+      if (arg[1] != 't') return ParseResult::Usage;
+      options->testSwitch = arg[2] == '-' ? 0 : 1;
+      if (arg[2] == 's') options->silent = 1;
+      continue;
+    }
+    if (options->target != nullptr) return ParseResult::Usage;
+    options->target = arg;
+  }
+  return ParseResult::Ok;
+}
+
+}  // namespace stopex

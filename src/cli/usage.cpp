@@ -1,0 +1,24 @@
+#include "cli/usage.h"
+
+#include <cstdlib>
+
+namespace stopex {
+
+const char kUsageText[] =
+    "stopex          shows the exes running.      (Mar 16 2011)\n"
+    "stopex ?        this.\n"
+    "stopex x.exe    stops x.exe; if successful, says so.\n"
+    "stopex x.exe -t \"test\"; if x.exe running, errorlevel 0, else 1. -ts shut-up\n"
+    "                        about it.\n"
+    "I got this from the web, don't remember where, and I guess the guy didn't want\n"
+    "to get sued when this infallibly destroys your hard drive, so he remains\n"
+    "anonymous, so I guess I will too.\n";
+
+void WriteUsage(std::FILE* err) { std::fputs(kUsageText, err); }
+
+void ShowUsage() {
+  WriteUsage(stderr);
+  std::exit(kUsageExitStatus);  // exit flushes every stream
+}
+
+}  // namespace stopex

@@ -1,0 +1,18 @@
+// The usage text, written to standard error when the command line is wrong.
+#pragma once
+
+#include <cstdio>
+
+namespace stopex {
+
+inline constexpr int kUsageExitStatus = 7;
+
+// The usage text exactly as the program prints it.
+extern const char kUsageText[];
+
+void WriteUsage(std::FILE* err);
+
+// Writes the usage text and ends the process with status 7, flushing the streams.
+[[noreturn]] void ShowUsage();
+
+}  // namespace stopex

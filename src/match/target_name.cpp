@@ -1,0 +1,99 @@
+#include "match/target_name.h"
+
+#include <cstring>
+
+namespace stopex {
+namespace {
+
+// Longest part of the final component's name, and of its extension (dot included).
+constexpr std::size_t kComponentPartMax = 255;
+
+bool IsDotOrDotDot(const char* text, std::size_t length) {
+  return (length == 1 && text[0] == '.') || (length == 2 && text[0] == '.' && text[1] == '.');
+}
+
+// The longest prefix of text[0, length) of at most limit bytes that does not
+// end inside a double-byte character.
+std::size_t CutAtCharacter(const char* text, std::size_t length, std::size_t limit,
+                           LeadBytePredicate isLeadByte) {
+  if (length <= limit) return length;
+  std::size_t i = 0;
+  while (i < limit) {
+    std::size_t step = isLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    if (i + step > limit) break;
+    i += step;
+  }
+  return i;
+}
+
+}  // namespace
+
+std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
+                             char* result) {
+  result[0] = '\0';
+  const std::size_t length = strnlen(argument, kTargetNameMax);
+
+  // One pass over the considered prefix finds the last separator and the last
+  // dot, skipping the second byte of every double-byte character. A lead byte
+  // with no second byte left (at the end, or cut off at 260) makes the whole
+  // text unusable, so the result is empty.
+  std::size_t componentStart = 0;
+  std::size_t lastDot = length;  // none yet
+  for (std::size_t i = 0; i < length;) {
+    const char c = argument[i];
+    if (isLeadByte(static_cast<unsigned char>(c))) {
+      if (i + 1 >= length) return 0;
+      i += 2;
+      continue;
+    }
+    if (c == '\\' || c == '/' || (c == ':' && i == 1)) {
+      componentStart = i + 1;
+      lastDot = length;
+    } else if (c == '.') {
+      lastDot = i;
+    }
+    ++i;
+  }
+
+  const char* component = argument + componentStart;
+  const std::size_t componentLength = length - componentStart;
+  if (IsDotOrDotDot(component, componentLength)) return 0;
+
+  const std::size_t dot = lastDot - componentStart;  // == componentLength when there is none
+  std::size_t nameLength = dot;
+  if (IsDotOrDotDot(component, nameLength)) nameLength = 0;
+  const char* extension = component + dot;
+  std::size_t extensionLength = componentLength - dot;
+  nameLength = CutAtCharacter(component, nameLength, kComponentPartMax, isLeadByte);
+  extensionLength = CutAtCharacter(extension, extensionLength, kComponentPartMax, isLeadByte);
+
+  std::memcpy(result, component, nameLength);
+  std::memcpy(result + nameLength, extension, extensionLength);
+  result[nameLength + extensionLength] = '\0';
+  return nameLength + extensionLength;
+}
+
+bool MatchImageName(const char* imageName, const char* targetName) {
+  const char* firstBackslash = std::strchr(imageName, '\\');
+  if (firstBackslash == nullptr) return std::strcmp(imageName, targetName) == 0;
+
+  // The pattern is "\" followed by the target; only its first occurrence counts.
+  const std::size_t imageLength = std::strlen(imageName);
+  const std::size_t targetLength = std::strlen(targetName);
+  for (const char* p = firstBackslash; p != nullptr; p = std::strchr(p + 1, '\\')) {
+    const std::size_t rest = imageLength - static_cast<std::size_t>(p + 1 - imageName);
+    if (rest >= targetLength && std::memcmp(p + 1, targetName, targetLength) == 0) {
+      return rest == targetLength;
+    }
+  }
+  return false;
+}
+
+void PrepareTargetName(const char* target, char* targetName) {
+  char reduced[kTargetNameSize];
+  ReduceTargetName(target, IsDBCSLeadByte, reduced);
+  lstrcpyA(targetName, reduced);
+  CharUpperA(targetName);
+}
+
+}  // namespace stopex

@@ -1,0 +1,29 @@
+// The target name: a target argument reduced to its bare executable name,
+// and the test of whether a process's image name names it.
+#pragma once
+
+#include <cstddef>
+
+#include "process/process_api.h"
+
+namespace stopex {
+
+inline constexpr std::size_t kTargetNameMax = 260;
+inline constexpr std::size_t kTargetNameSize = kTargetNameMax + 1;  // with the terminator
+
+// Writes the final path component of the argument into result (room for
+// kTargetNameSize bytes, always terminated) and returns its length, at most
+// 260. Separators and dots are recognised only outside double-byte characters.
+std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
+                             char* result);
+
+// Both texts already upper-cased. A bare image name matches only when it
+// equals the target; one with a directory when the first occurrence of "\"
+// followed by the target is at its very end.
+bool MatchImageName(const char* imageName, const char* targetName);
+
+// The preparation shared by test and kill modes: the reduced target copied
+// into targetName with the platform's copy, then upper-cased.
+void PrepareTargetName(const char* target, char* targetName);
+
+}  // namespace stopex

@@ -1,0 +1,18 @@
+#include "match/test_mode.h"
+
+namespace stopex {
+
+void PrepareTestMode(RunState& state) { PrepareTargetName(state.options.target, state.targetName); }
+
+void TestModeEntry(RunState& state) {
+  // The walk goes on after a hit: every mode sees the whole snapshot.
+  if (MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName)) state.runStatus = 0;
+}
+
+void TestModeReport(RunState& state) {
+  if (state.options.silent != 0) return;
+  std::fputs(state.targetName, state.out);
+  std::fputs(state.runStatus != 0 ? " wasn't running " : " was running ", state.out);
+}
+
+}  // namespace stopex

@@ -1,0 +1,84 @@
+// The platform interface: every operating-system operation the program uses.
+// The logic calls only these; exactly one backend (Windows, Linux or the test
+// fake) is linked into each executable and defines them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace stopex {
+
+// Opaque operating-system handle. Null and all-bits-set (INVALID_HANDLE_VALUE)
+// are the two failure values callers test for. The constants carry k-names so
+// that they never clash with the system headers' macros in the backends.
+using Handle = std::uintptr_t;
+inline constexpr Handle kNullHandle = 0;
+inline constexpr Handle kInvalidHandleValue = ~static_cast<Handle>(0);
+
+inline constexpr std::uint32_t kSnapProcess = 2;  // TH32CS_SNAPPROCESS
+inline constexpr std::uint32_t kProcessTerminate = 1;  // PROCESS_TERMINATE
+// Exit code given to a terminated process: all bits set, -1 as a signed value.
+inline constexpr std::uint32_t kTerminateExitCode = 0xFFFFFFFFu;
+
+// Room for an image name: at most 259 bytes plus the terminator.
+inline constexpr std::size_t kExeFileSize = 260;
+
+// The process-entry record the walk refills. Only the fields the program
+// reads are carried; the backend translates to and from its native record.
+struct ProcessEntry {
+  std::uint32_t dwSize = 0;         // set to ProcessEntrySize() before the first call
+  std::uint32_t th32ProcessID = 0;  // process identifier, passed to OpenProcess
+  char szExeFile[kExeFileSize] = {};  // image name, always NUL-terminated
+};
+
+// The three snapshot entry points after binding; a member is null when its
+// binding yielded nothing, and must then not be called.
+struct ProcessApi {
+  Handle (*CreateToolhelp32Snapshot)(std::uint32_t flags, std::uint32_t processId) = nullptr;
+  int (*Process32First)(Handle snapshot, ProcessEntry* entry) = nullptr;
+  int (*Process32Next)(Handle snapshot, ProcessEntry* entry) = nullptr;
+};
+
+// The process's raw command line, or null where the system hands over an
+// already split argument vector instead (then argv is used as given).
+const char* GetCommandLineA();
+
+// True when the byte is the lead byte of a double-byte character in the
+// active ANSI code page.
+bool IsDBCSLeadByte(unsigned char byte);
+
+// The shape of IsDBCSLeadByte, so that the pure text operations can be run
+// with a simulated code page.
+using LeadBytePredicate = bool (*)(unsigned char byte);
+
+// Sets up the standard streams: standard error unbuffered; standard output
+// unbuffered on a character device, otherwise in a 512-byte buffer.
+void ConfigureStandardStreams();
+
+// Binds the snapshot entry points by name from the kernel library.
+ProcessApi BindProcessApi();
+
+// The value the caller stores in ProcessEntry::dwSize before the first call.
+std::uint32_t ProcessEntrySize();
+
+std::uint32_t GetCurrentProcessId();
+
+// Opens a process for termination; null on failure (see GetLastError).
+Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t processId);
+
+// Starts the termination; nonzero on success, zero on failure. Terminating the
+// program's own process does not return on a real system.
+int TerminateProcess(Handle process, std::uint32_t exitCode);
+
+int CloseHandle(Handle handle);
+
+// The last error code of the calling thread, read right after a failed call.
+std::uint32_t GetLastError();
+
+// Upper-cases a NUL-terminated text in place and returns it.
+char* CharUpperA(char* text);
+
+// Copies a NUL-terminated text with its terminator; returns the destination.
+char* lstrcpyA(char* destination, const char* source);
+
+}  // namespace stopex

@@ -1,0 +1,158 @@
+#include "process/process_fake.h"
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace stopex {
+namespace fake {
+namespace {
+
+FakeSystem g_system;
+std::uint32_t g_lastError = 0;
+std::set<Handle> g_open;
+Handle g_nextHandle = 0x100;
+constexpr Handle kSnapshotHandle = 0x10;
+std::size_t g_cursor = 0;
+
+void Log(const std::string& line) { g_system.calls.push_back(line); }
+
+// Handles in the log read as what they stand for, so tests need not know values.
+std::string Describe(Handle handle) {
+  if (handle == kSnapshotHandle) return "snapshot";
+  if (handle == kInvalidHandleValue) return "invalid";
+  return "process " + std::to_string(handle >> 8);
+}
+
+int Fill(Handle snapshot, ProcessEntry* entry, const char* call) {
+  Log(std::string(call) + " dwSize=" + std::to_string(entry->dwSize));
+  if (snapshot != kSnapshotHandle || g_open.count(snapshot) == 0) return 0;
+  if (entry->dwSize != g_system.entrySize) return 0;
+  if (g_cursor >= g_system.processes.size()) return 0;
+  const FakeProcess& process = g_system.processes[g_cursor++];
+  entry->th32ProcessID = process.pid;
+  std::memset(entry->szExeFile, 0, sizeof entry->szExeFile);
+  std::strncpy(entry->szExeFile, process.imageName.c_str(), sizeof entry->szExeFile - 1);
+  return 1;
+}
+
+Handle CreateSnapshot(std::uint32_t flags, std::uint32_t processId) {
+  Log("CreateToolhelp32Snapshot " + std::to_string(flags) + " " + std::to_string(processId));
+  if (g_system.snapshotFails) return kInvalidHandleValue;
+  g_open.insert(kSnapshotHandle);
+  ++g_system.openHandles;
+  g_cursor = 0;
+  return kSnapshotHandle;
+}
+
+int First(Handle snapshot, ProcessEntry* entry) {
+  g_cursor = 0;
+  return Fill(snapshot, entry, "Process32First");
+}
+
+int Next(Handle snapshot, ProcessEntry* entry) { return Fill(snapshot, entry, "Process32Next"); }
+
+const FakeProcess* Find(std::uint32_t pid) {
+  for (const FakeProcess& process : g_system.processes) {
+    if (process.pid == pid) return &process;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+FakeSystem& System() { return g_system; }
+
+void Reset() {
+  g_system = FakeSystem{};
+  g_lastError = 0;
+  g_open.clear();
+  g_nextHandle = 0x100;
+  g_cursor = 0;
+}
+
+bool IsShiftJisLeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+}  // namespace fake
+
+using fake::g_system;
+
+const char* GetCommandLineA() { return nullptr; }
+
+bool IsDBCSLeadByte(unsigned char byte) { return g_system.shiftJis && fake::IsShiftJisLeadByte(byte); }
+
+void ConfigureStandardStreams() {}
+
+ProcessApi BindProcessApi() {
+  fake::Log("BindProcessApi");
+  ProcessApi api;
+  if (!g_system.missing[0]) api.CreateToolhelp32Snapshot = fake::CreateSnapshot;
+  if (!g_system.missing[1]) api.Process32First = fake::First;
+  if (!g_system.missing[2]) api.Process32Next = fake::Next;
+  return api;
+}
+
+std::uint32_t ProcessEntrySize() { return g_system.entrySize; }
+
+std::uint32_t GetCurrentProcessId() { return g_system.ownPid; }
+
+Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t processId) {
+  fake::Log("OpenProcess " + std::to_string(desiredAccess) + " " + std::to_string(inheritHandle) +
+            " " + std::to_string(processId));
+  const fake::FakeProcess* process = fake::Find(processId);
+  if (process == nullptr) {
+    fake::g_lastError = 87;
+    return kNullHandle;
+  }
+  if (process->openError != 0) {
+    fake::g_lastError = process->openError;
+    return kNullHandle;
+  }
+  // The handle value carries the pid, so that a later call can find it.
+  const Handle handle = (static_cast<Handle>(processId) << 8) | (fake::g_nextHandle++ & 0xFF);
+  fake::g_open.insert(handle);
+  ++g_system.openHandles;
+  return handle;
+}
+
+int TerminateProcess(Handle process, std::uint32_t exitCode) {
+  fake::Log("TerminateProcess " + fake::Describe(process) + " " + std::to_string(exitCode));
+  if (fake::g_open.count(process) == 0) {
+    fake::g_lastError = 6;
+    return 0;
+  }
+  const fake::FakeProcess* target = fake::Find(static_cast<std::uint32_t>(process >> 8));
+  if (target->terminateError != 0) {
+    fake::g_lastError = target->terminateError;
+    return 0;
+  }
+  g_system.terminated.push_back(target->pid);
+  return 1;
+}
+
+int CloseHandle(Handle handle) {
+  fake::Log("CloseHandle " + fake::Describe(handle));
+  if (fake::g_open.erase(handle) == 0) {
+    ++g_system.closeErrors;
+    fake::g_lastError = 6;
+    return 0;
+  }
+  --g_system.openHandles;
+  return 1;
+}
+
+std::uint32_t GetLastError() { return fake::g_lastError; }
+
+char* CharUpperA(char* text) {
+  for (char* p = text; *p != '\0'; ++p) {
+    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+  }
+  return text;
+}
+
+char* lstrcpyA(char* destination, const char* source) { return std::strcpy(destination, source); }
+
+}  // namespace stopex

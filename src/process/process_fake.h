@@ -1,0 +1,42 @@
+// The in-memory backend that tests script: snapshot entries, failures and
+// their error codes, and a log of every call the logic makes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "process/process_api.h"
+
+namespace stopex::fake {
+
+struct FakeProcess {
+  std::uint32_t pid = 0;
+  std::string imageName;
+  std::uint32_t openError = 0;       // nonzero: OpenProcess fails with this code
+  std::uint32_t terminateError = 0;  // nonzero: TerminateProcess fails with this code
+};
+
+struct FakeSystem {
+  std::vector<FakeProcess> processes;  // the snapshot, in order
+  bool snapshotFails = false;          // CreateToolhelp32Snapshot gives INVALID_HANDLE_VALUE
+  bool missing[3] = {false, false, false};  // bindings that yield nothing, in binding order
+  bool shiftJis = false;               // lead bytes of a simulated double-byte code page
+  std::uint32_t ownPid = 4242;
+  std::uint32_t entrySize = 296;
+
+  // What happened, for the tests to assert on.
+  std::vector<std::string> calls;        // one line per platform call, in order
+  std::vector<std::uint32_t> terminated; // pids whose termination succeeded
+  int openHandles = 0;                   // process and snapshot handles not yet closed
+  int closeErrors = 0;                   // CloseHandle on a handle that was not open
+};
+
+// The one scripted system; Reset() before each test.
+FakeSystem& System();
+void Reset();
+
+// Shift-JIS lead bytes: 0x81-0x9F and 0xE0-0xFC.
+bool IsShiftJisLeadByte(unsigned char byte);
+
+}  // namespace stopex::fake

@@ -1,0 +1,102 @@
+// The Windows backend: the kernel and user library calls themselves. The
+// snapshot functions are bound by name at run time, never imported.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstring>
+#include <io.h>
+
+#include "process/process_api.h"
+
+#if !defined(_WIN64)
+static_assert(sizeof(PROCESSENTRY32) == 296, "the single-byte process entry of 32-bit Windows");
+#endif
+
+namespace stopex {
+namespace {
+
+using CreateSnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
+using WalkFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*);
+
+CreateSnapshotFn g_createSnapshot = nullptr;
+WalkFn g_first = nullptr;
+WalkFn g_next = nullptr;
+
+HANDLE ToNative(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+Handle FromNative(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
+
+Handle CreateSnapshot(std::uint32_t flags, std::uint32_t processId) {
+  return FromNative(g_createSnapshot(flags, processId));
+}
+
+// The native record lives beside the portable one; only the fields the
+// program reads are carried across.
+int Walk(WalkFn fn, Handle snapshot, ProcessEntry* entry) {
+  PROCESSENTRY32 native;
+  std::memset(&native, 0, sizeof native);
+  native.dwSize = entry->dwSize;
+  if (fn(ToNative(snapshot), &native) == FALSE) return 0;
+  entry->th32ProcessID = native.th32ProcessID;
+  static_assert(sizeof entry->szExeFile == sizeof native.szExeFile, "image-name fields");
+  std::memcpy(entry->szExeFile, native.szExeFile, sizeof entry->szExeFile);
+  entry->szExeFile[sizeof entry->szExeFile - 1] = '\0';
+  return 1;
+}
+
+int First(Handle snapshot, ProcessEntry* entry) { return Walk(g_first, snapshot, entry); }
+int Next(Handle snapshot, ProcessEntry* entry) { return Walk(g_next, snapshot, entry); }
+
+}  // namespace
+
+const char* GetCommandLineA() { return ::GetCommandLineA(); }
+
+bool IsDBCSLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+void ConfigureStandardStreams() {
+  static char outputBuffer[512];
+  if (_isatty(_fileno(stdout)) != 0) {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+  } else {
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+  }
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+ProcessApi BindProcessApi() {
+  ProcessApi api;
+  HMODULE kernel = ::GetModuleHandleA("KERNEL32.DLL");
+  if (kernel == nullptr) return api;
+  // GetProcAddress hands back a generic function pointer; each is cast to
+  // the signature the name is documented with.
+  g_createSnapshot = reinterpret_cast<CreateSnapshotFn>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "CreateToolhelp32Snapshot")));
+  g_first = reinterpret_cast<WalkFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "Process32First")));
+  g_next = reinterpret_cast<WalkFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "Process32Next")));
+  if (g_createSnapshot != nullptr) api.CreateToolhelp32Snapshot = CreateSnapshot;
+  if (g_first != nullptr) api.Process32First = First;
+  if (g_next != nullptr) api.Process32Next = Next;
+  return api;
+}
+
+std::uint32_t ProcessEntrySize() { return sizeof(PROCESSENTRY32); }
+
+std::uint32_t GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t processId) {
+  return FromNative(::OpenProcess(desiredAccess, inheritHandle, processId));
+}
+
+int TerminateProcess(Handle process, std::uint32_t exitCode) {
+  return ::TerminateProcess(ToNative(process), exitCode) != FALSE ? 1 : 0;
+}
+
+int CloseHandle(Handle handle) { return ::CloseHandle(ToNative(handle)) != FALSE ? 1 : 0; }
+
+std::uint32_t GetLastError() { return ::GetLastError(); }
+
+char* CharUpperA(char* text) { return ::CharUpperA(text); }
+
+char* lstrcpyA(char* destination, const char* source) { return ::lstrcpyA(destination, source); }
+
+}  // namespace stopex

@@ -1,0 +1,106 @@
+"""Shared helpers of the end-to-end tests: running the built stopex and
+starting copies of the sleeper under crafted names, which are always
+terminated again however a test ends."""
+
+import os
+import random
+import shutil
+import string
+import subprocess
+import tempfile
+import time
+import unittest
+
+STOPEX = os.environ["STOPEX"]
+SLEEPER = os.environ["STOPEX_SLEEPER"]
+LAUNCHER = os.environ.get("STOPEX_LAUNCHER", "")
+EMULATOR = [part for part in os.environ.get("STOPEX_EMULATOR", "").split("|") if part]
+
+USAGE = (
+    b"stopex          shows the exes running.      (Mar 16 2011)\n"
+    b"stopex ?        this.\n"
+    b"stopex x.exe    stops x.exe; if successful, says so.\n"
+    b'stopex x.exe -t "test"; if x.exe running, errorlevel 0, else 1. -ts shut-up\n'
+    b"                        about it.\n"
+    b"I got this from the web, don't remember where, and I guess the guy didn't want\n"
+    b"to get sued when this infallibly destroys your hard drive, so he remains\n"
+    b"anonymous, so I guess I will too.\n"
+)
+
+# Every name a test crafts starts with this run's own token, so that no two
+# tests, and nothing else on the machine, can share a name.
+_RANDOM = random.Random()
+
+
+def unique(prefix="sx", length=6):
+    alphabet = string.ascii_lowercase + string.digits
+    return prefix + "".join(_RANDOM.choice(alphabet) for _ in range(length))
+
+
+def run(args, program=STOPEX, stdout=subprocess.PIPE, preexec=None, timeout=120):
+    """Runs the program with the given argument bytes; returns the process."""
+    return subprocess.run(
+        EMULATOR + [program] + list(args),
+        stdout=stdout,
+        stderr=subprocess.PIPE,
+        stdin=subprocess.DEVNULL,
+        preexec_fn=preexec,
+        timeout=timeout,
+        check=False,
+    )
+
+
+class Sleepers:
+    """Copies of the sleeper under crafted names; a context manager that
+    terminates every copy it started, and only those."""
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="stopex-e2e-")
+        self.processes = []
+
+    def copy(self, name, source=SLEEPER):
+        path = os.path.join(self.folder, unique("d"), name)
+        os.makedirs(os.path.dirname(path))
+        shutil.copy(source, path)
+        os.chmod(path, 0o755)
+        return path
+
+    def start(self, name, wait_for=None):
+        """Starts a copy named name. wait_for, when given, is called until it
+        returns true, so that the copy is known to be running."""
+        process = subprocess.Popen(
+            EMULATOR + [self.copy(name)], stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.processes.append(process)
+        if wait_for is not None:
+            deadline = time.monotonic() + 60
+            while not wait_for():
+                if time.monotonic() > deadline:
+                    raise AssertionError(f"{name} did not start")
+                time.sleep(0.1)
+        return process
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+            process.wait(timeout=30)
+        shutil.rmtree(self.folder, ignore_errors=True)
+        return False
+
+
+def wait_gone(process, seconds=10):
+    """True when the process ended within the time."""
+    try:
+        process.wait(timeout=seconds)
+        return True
+    except subprocess.TimeoutExpired:
+        return False
+
+
+class TestCase(unittest.TestCase):
+    def assertRun(self, result, status, out=b"", err=b""):
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (status, out, err))

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "process/process_api.h"
+#include "process/process_linux.h"
+
+namespace stopex {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using Listing = std::vector<std::pair<std::uint32_t, std::string>>;
+
+// A fabricated /proc tree in a fresh temporary folder.
+class FakeProc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/stopex-proc-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    SetProcRoot(root_.c_str());
+  }
+  void TearDown() override {
+    SetProcRoot("/proc");
+    fs::remove_all(root_);
+  }
+
+  void Write(const std::string& relative, const std::string& content) {
+    fs::create_directories((fs::path(root_) / relative).parent_path());
+    std::ofstream(fs::path(root_) / relative, std::ios::binary) << content;
+  }
+
+  void AddProcess(std::uint32_t pid, const std::string& name, std::uint64_t startTime = 100,
+                  const std::string& cmdline = "") {
+    const std::string dir = std::to_string(pid);
+    Write(dir + "/stat", std::to_string(pid) + " (" + name + ") S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 " +
+                             std::to_string(startTime) + " 0 0\n");
+    Write(dir + "/cmdline", cmdline);
+  }
+
+  static Listing Walk() {
+    const ProcessApi api = BindProcessApi();
+    Listing listing;
+    ProcessEntry entry;
+    entry.dwSize = ProcessEntrySize();
+    const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+    for (int more = api.Process32First(snapshot, &entry); more != 0; more = api.Process32Next(snapshot, &entry)) {
+      listing.emplace_back(entry.th32ProcessID, entry.szExeFile);
+    }
+    CloseHandle(snapshot);
+    return listing;
+  }
+
+  std::string root_;
+};
+
+TEST_F(FakeProc, ListsEveryProcessOnceInAscendingIdOrder) {
+  AddProcess(300, "c");
+  AddProcess(20, "b");
+  AddProcess(1, "init");
+  fs::create_directories(fs::path(root_) / "self");
+  fs::create_directories(fs::path(root_) / "12a");
+  fs::create_directories(fs::path(root_) / "0");
+  Write("uptime", "1 1\n");
+  fs::create_directories(fs::path(root_) / "77");  // gone while the tree was read: no stat
+  AddProcess(4294967295u, "max");
+  EXPECT_EQ(Walk(), (Listing{{1, "init"}, {20, "b"}, {300, "c"}, {4294967295u, "max"}}));
+}
+
+TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
+  AddProcess(1, "with blank");
+  AddProcess(2, "a) b (c");
+  AddProcess(3, "new\nline");
+  AddProcess(4, "\xe9t\xe9");
+  AddProcess(5, "");
+  AddProcess(6, "back\\slash");
+  AddProcess(7, "averyveryverylo", 100, "/tmp/averyveryverylongname-of-a-sleeper\0arg\0"s);
+  AddProcess(8, "averyveryverylo", 100, "renamed: worker\0"s);
+  fs::create_symlink("/opt/bin/averyveryverylong-binary (deleted)", fs::path(root_) / "8/exe");
+  AddProcess(9, "averyveryverylo");  // a kernel thread: nothing to complete from
+  AddProcess(10, "averyveryverylo", 100, "/bin/" + std::string(400, 'a') + "\0"s);
+  AddProcess(11, "aaaaaaaaaaaaaaa", 100, "/bin/" + std::string(400, 'a') + "\0"s);
+  const Listing listing = Walk();
+  ASSERT_EQ(listing.size(), 11u);
+  EXPECT_EQ(listing[0].second, "with blank");
+  EXPECT_EQ(listing[1].second, "a) b (c");
+  EXPECT_EQ(listing[2].second, "new?line");
+  EXPECT_EQ(listing[3].second, "\xe9t\xe9");
+  EXPECT_EQ(listing[4].second, "");
+  EXPECT_EQ(listing[5].second, "back\\slash");
+  EXPECT_EQ(listing[6].second, "averyveryverylongname-of-a-sleeper");
+  EXPECT_EQ(listing[7].second, "averyveryverylong-binary");
+  EXPECT_EQ(listing[8].second, "averyveryverylo");
+  EXPECT_EQ(listing[9].second, "averyveryverylo");
+  EXPECT_EQ(listing[10].second, std::string(259, 'a'));  // cut to fit the record
+}
+
+TEST_F(FakeProc, AMissingRootIsAFailedSnapshot) {
+  SetProcRoot("/nonexistent/stopex");
+  const ProcessApi api = BindProcessApi();
+  ProcessEntry entry;
+  entry.dwSize = ProcessEntrySize();
+  const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+  EXPECT_EQ(snapshot, kInvalidHandleValue);
+  EXPECT_EQ(api.Process32First(snapshot, &entry), 0);
+  CloseHandle(snapshot);
+}
+
+TEST_F(FakeProc, RefusesARecordOfTheWrongSize) {
+  AddProcess(1, "init");
+  const ProcessApi api = BindProcessApi();
+  ProcessEntry entry;
+  entry.dwSize = 296 + 1;
+  const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+  EXPECT_EQ(api.Process32First(snapshot, &entry), 0);
+  EXPECT_EQ(GetLastError(), 24u);
+  CloseHandle(snapshot);
+}
+
+// A child of this test, so that nothing else is ever signalled.
+pid_t StartChild() {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (;;) pause();
+  }
+  return pid;
+}
+
+bool Alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
+
+TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
+  const pid_t child = StartChild();
+  ASSERT_GT(child, 0);
+  const auto pid = static_cast<std::uint32_t>(child);
+  // The real start time, as the snapshot would have seen it.
+  std::ifstream realStat("/proc/" + std::to_string(child) + "/stat");
+  std::string line((std::istreambuf_iterator<char>(realStat)), std::istreambuf_iterator<char>());
+  Write(std::to_string(pid) + "/stat", line);
+  ASSERT_EQ(Walk().size(), 1u);
+
+  // The id now belongs to a process that started at another time.
+  AddProcess(pid, "recycled", 1);
+  EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid), kNullHandle);
+  EXPECT_EQ(GetLastError(), 87u);
+  EXPECT_TRUE(Alive(child));
+
+  // A process the snapshot never saw.
+  EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid + 100000), kNullHandle);
+  EXPECT_EQ(GetLastError(), 87u);
+
+  // The same process: opened and terminated.
+  Write(std::to_string(pid) + "/stat", line);
+  const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
+  ASSERT_NE(handle, kNullHandle);
+  ASSERT_NE(handle, kInvalidHandleValue);
+  EXPECT_EQ(TerminateProcess(handle, kTerminateExitCode), 1);
+  EXPECT_EQ(CloseHandle(handle), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+  EXPECT_EQ(CloseHandle(handle), 0);  // closed once only
+}
+
+TEST(ProcessLinux, TerminatingItselfWritesOutWhatIsBufferedAndExitsWith255) {
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    static char buffer[512];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    std::fputs("X Killed.", stdout);
+    const Handle self = OpenProcess(kProcessTerminate, 0, GetCurrentProcessId());
+    TerminateProcess(self, kTerminateExitCode);
+    std::_Exit(3);  // not reached
+  }
+  close(pipeFds[1]);
+  char text[64] = {};
+  const ssize_t n = read(pipeFds[0], text, sizeof text - 1);
+  close(pipeFds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 255);
+  EXPECT_EQ(std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0), "X Killed.");
+}
+
+TEST(ProcessLinux, UpperCasesAsciiOnly) {
+  char text[] = "abc.exe-\xe9\xff z";
+  EXPECT_EQ(CharUpperA(text), text);
+  EXPECT_STREQ(text, "ABC.EXE-\xe9\xff Z");
+  EXPECT_EQ(GetCommandLineA(), nullptr);
+  EXPECT_FALSE(IsDBCSLeadByte(0x81));
+}
+
+}  // namespace
+}  // namespace stopex

@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "process/process_api.h"
+
+namespace stopex {
+namespace {
+
+TEST(ProcessWindows, BindsAndWalksTheSnapshotWhichHoldsThisProcess) {
+  const ProcessApi api = BindProcessApi();
+  ASSERT_NE(api.CreateToolhelp32Snapshot, nullptr);
+  ASSERT_NE(api.Process32First, nullptr);
+  ASSERT_NE(api.Process32Next, nullptr);
+#if !defined(_WIN64)
+  EXPECT_EQ(ProcessEntrySize(), 296u);
+#endif
+
+  ProcessEntry entry;
+  entry.dwSize = ProcessEntrySize();
+  const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+  ASSERT_NE(snapshot, kInvalidHandleValue);
+  int entries = 0;
+  std::string ownName;
+  for (int more = api.Process32First(snapshot, &entry); more != 0; more = api.Process32Next(snapshot, &entry)) {
+    ++entries;
+    if (entry.th32ProcessID == GetCurrentProcessId()) ownName = entry.szExeFile;
+  }
+  EXPECT_EQ(CloseHandle(snapshot), 1);
+  EXPECT_GT(entries, 1);
+  CharUpperA(ownName.data());
+  EXPECT_NE(ownName.find("STOPEX_BACKEND_TESTS.EXE"), std::string::npos) << ownName;
+}
+
+TEST(ProcessWindows, AWrongRecordSizeOrAnInvalidSnapshotYieldsNoEntry) {
+  const ProcessApi api = BindProcessApi();
+  ProcessEntry entry;
+  entry.dwSize = ProcessEntrySize();
+  EXPECT_EQ(api.Process32First(kInvalidHandleValue, &entry), 0);
+  entry.dwSize = 12;
+  const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+  EXPECT_EQ(api.Process32First(snapshot, &entry), 0);
+  CloseHandle(snapshot);
+}
+
+TEST(ProcessWindows, OpeningAProcessThatDoesNotExistFailsWith87) {
+  // Process ids are multiples of four; this one is never handed out.
+  EXPECT_EQ(OpenProcess(kProcessTerminate, 0, 0xFFFFFFF3u), kNullHandle);
+  EXPECT_EQ(GetLastError(), 87u);
+}
+
+TEST(ProcessWindows, TextOperations) {
+  char text[] = "abc.exe";
+  char copy[16];
+  EXPECT_EQ(lstrcpyA(copy, text), copy);
+  EXPECT_EQ(CharUpperA(copy), copy);
+  EXPECT_STREQ(copy, "ABC.EXE");
+  ASSERT_NE(GetCommandLineA(), nullptr);
+  EXPECT_NE(std::strstr(GetCommandLineA(), "stopex_backend_tests"), nullptr);
+}
+
+}  // namespace
+}  // namespace stopex

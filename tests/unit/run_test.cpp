@@ -1,0 +1,114 @@
+#include "cli/run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_run.h"
+
+namespace stopex {
+namespace {
+
+using testing::Options;
+using testing::RunFake;
+using testing::Script;
+using Calls = std::vector<std::string>;
+
+TEST(RunDriver, ListsEveryImageNameAsDeliveredInSnapshotOrder) {
+  Script({{8, "C:\\WINDOWS\\Explorer.EXE"}, {4, "System"}, {12, "stopex.exe"}, {3, ""}});
+  const auto result = RunFake(Options(nullptr));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "C:\\WINDOWS\\Explorer.EXE\nSystem\nstopex.exe\n\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(fake::System().calls,
+            (Calls{"BindProcessApi", "CreateToolhelp32Snapshot 2 0", "Process32First dwSize=296",
+                   "Process32Next dwSize=296", "Process32Next dwSize=296", "Process32Next dwSize=296",
+                   "Process32Next dwSize=296", "CloseHandle snapshot"}));
+  EXPECT_EQ(fake::System().openHandles, 0);
+}
+
+TEST(RunDriver, SetsTheRecordSizeTheBackendAsksFor) {
+  Script({{1, "a"}});
+  fake::System().entrySize = 568;
+  EXPECT_EQ(RunFake(Options(nullptr)).out, "a\n");
+  EXPECT_EQ(fake::System().calls.at(2), "Process32First dwSize=568");
+}
+
+TEST(RunDriver, TreatsAFailedSnapshotAsAnEmptyOne) {
+  struct Case {
+    RunOptions options;
+    int status;
+    std::string out;
+  };
+  const Case cases[] = {{Options(nullptr), 0, ""},
+                        {Options("x.exe", 1), 1, "X.EXE wasn't running "},
+                        {Options("x.exe", 1, 1), 1, ""},
+                        {Options("x.exe"), 1, ""}};
+  for (const Case& c : cases) {
+    Script({{1, "x.exe"}});
+    fake::System().snapshotFails = true;
+    const auto result = RunFake(c.options);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_TRUE(fake::System().terminated.empty());
+    // The invalid handle goes through the walk and is closed like any other.
+    EXPECT_EQ(fake::System().calls,
+              (Calls{"BindProcessApi", "CreateToolhelp32Snapshot 2 0", "Process32First dwSize=296",
+                     "CloseHandle invalid"}));
+  }
+}
+
+TEST(RunDriver, NeverCallsThroughAMissingEntryPoint) {
+  const char* names[] = {"CreateToolhelp32Snapshot", "Process32First", "Process32Next"};
+  for (int missing = 0; missing < 3; ++missing) {
+    for (const RunOptions& options : {Options(nullptr), Options("x.exe", 1), Options("x.exe")}) {
+      Script({{1, "x.exe"}});
+      fake::System().missing[missing] = true;
+      const auto result = RunFake(options);
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.out, "");
+      EXPECT_EQ(result.err, std::string("stopex: ") + names[missing] + " not found in KERNEL32.DLL\n");
+      EXPECT_EQ(fake::System().calls, (Calls{"BindProcessApi"}));
+    }
+  }
+}
+
+TEST(TestMode, ReportsOnceWhateverTheNumberOfMatches) {
+  struct Case {
+    std::vector<fake::FakeProcess> snapshot;
+    RunOptions options;
+    int status;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{{1, "x.exe"}, {2, "y.exe"}, {3, "X.EXE"}}, Options("x.exe", 1), 0, "X.EXE was running "},
+      {{{1, "y.exe"}}, Options("x.exe", 1), 1, "X.EXE wasn't running "},
+      {{}, Options("x.exe", 1), 1, "X.EXE wasn't running "},
+      {{{1, "x.exe"}}, Options("x.exe", 1, 1), 0, ""},
+      {{{1, "y.exe"}}, Options("x.exe", 1, 1), 1, ""},
+      // Case-blind, whatever was typed; the report names the reduced target.
+      {{{1, "notepad.exe"}}, Options("c:\\windows\\Notepad.EXE", 1), 0, "NOTEPAD.EXE was running "},
+      {{{1, "C:\\WINDOWS\\NOTEPAD.EXE"}}, Options("notepad.exe", 1), 0, "NOTEPAD.EXE was running "},
+      {{{1, "C:\\WINDOWS\\NOTEPAD.EXE"}}, Options("pad.exe", 1), 1, "PAD.EXE wasn't running "},
+      {{{1, "C:\\WINDOWS\\NOTEPAD.EXE"}}, Options("C:\\dir\\", 1), 1, " wasn't running "},
+      {{{1, "x.exe"}}, Options("", 1), 1, " wasn't running "},
+      // Without a target the run succeeds from the start.
+      {{{1, "x.exe"}}, Options(nullptr, 1), 0, " was running "},
+      {{}, Options(nullptr, 1, 1), 0, ""},
+  };
+  for (const Case& c : cases) {
+    Script(c.snapshot);
+    const auto result = RunFake(c.options);
+    EXPECT_EQ(result.status, c.status) << c.out;
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(fake::System().terminated.empty());
+    // The walk always runs to the end: one First, then a Next per entry.
+    EXPECT_EQ(fake::System().calls.size(), 4 + c.snapshot.size());
+    EXPECT_EQ(fake::System().calls.back(), "CloseHandle snapshot");
+  }
+}
+
+}  // namespace
+}  // namespace stopex

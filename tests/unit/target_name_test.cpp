@@ -1,0 +1,120 @@
+#include "match/target_name.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "process/process_fake.h"
+
+namespace stopex {
+namespace {
+
+bool NoLeadBytes(unsigned char) { return false; }
+
+std::string Reduce(const std::string& argument, LeadBytePredicate isLeadByte = NoLeadBytes) {
+  char result[kTargetNameSize];
+  std::memset(result, 'Z', sizeof result);
+  const std::size_t length = ReduceTargetName(argument.c_str(), isLeadByte, result);
+  EXPECT_EQ(length, std::strlen(result));
+  return result;
+}
+
+TEST(ReduceTargetName, TakesTheFinalComponent) {
+  const struct {
+    std::string argument;
+    std::string expected;
+  } cases[] = {
+      {"notepad.exe", "notepad.exe"},
+      {"C:\\WINDOWS\\notepad.exe", "notepad.exe"},
+      {"C:/Tools/x.exe", "x.exe"},
+      {"C:x.exe", "x.exe"},
+      {"..\\bin\\x.exe", "x.exe"},
+      {"a:b.exe", "b.exe"},
+      {"ab:c.exe", "ab:c.exe"},
+      {"x:y:z.exe", "y:z.exe"},
+      {"archive.tar.gz", "archive.tar.gz"},
+      {".exe", ".exe"},
+      {"x.", "x."},
+      {"..x", ".x"},
+      {"...", "."},
+      {"a..x", "a..x"},
+      {"C:\\dir\\", ""},
+      {"..", ""},
+      {".", ""},
+      {"C:\\dir\\..", ""},
+      {"C:..", ""},
+      {"C:", ""},
+      {"", ""},
+      {"\\:x.exe", "x.exe"},
+      {"dir.d\\x", "x"},               // a dot before the last separator is not the extension
+      {"C:\\a/b\\c/x*.exe", "x*.exe"},  // '*' is ordinary
+  };
+  for (const auto& c : cases) EXPECT_EQ(Reduce(c.argument), c.expected) << c.argument;
+}
+
+TEST(ReduceTargetName, BoundsEveryPartOfALongArgument) {
+  const std::string a300(300, 'a');
+  EXPECT_EQ(Reduce(a300), std::string(255, 'a'));
+  // Only the first 260 bytes count: the separator past them is never seen.
+  EXPECT_EQ(Reduce(std::string(270, 'a') + "\\x.exe"), std::string(255, 'a'));
+  EXPECT_EQ(Reduce(std::string(250, 'a') + "\\" + std::string(50, 'b')), std::string(9, 'b'));
+  // Name and extension are cut separately, each to 255 with the dot counted.
+  EXPECT_EQ(Reduce("n." + std::string(300, 'e')), "n." + std::string(254, 'e'));
+  EXPECT_EQ(Reduce(std::string(256, 'n') + ".exe"), std::string(255, 'n') + ".exe");
+  EXPECT_EQ(Reduce(std::string(200, 'n') + "." + std::string(59, 'e')),
+            std::string(200, 'n') + "." + std::string(59, 'e'));
+  for (std::size_t n : {0u, 1u, 259u, 260u, 261u, 4096u}) {
+    EXPECT_LE(Reduce(std::string(n, '.') + std::string(n, 'x')).size(), kTargetNameMax);
+  }
+}
+
+TEST(ReduceTargetName, KnowsDoubleByteCharacters) {
+  const LeadBytePredicate sjis = fake::IsShiftJisLeadByte;
+  // A second byte equal to "\" or "/" or "." is part of its character.
+  EXPECT_EQ(Reduce("C:\\dir\\\x81\\x.exe", sjis), "\x81\\x.exe");
+  EXPECT_EQ(Reduce("\x81/a", sjis), "\x81/a");
+  EXPECT_EQ(Reduce("ab\x81.", sjis), "ab\x81.");
+  // A lead byte in first place keeps the next byte from being a drive colon.
+  EXPECT_EQ(Reduce("\x81:x.exe", sjis), "\x81:x.exe");
+  // A lone lead byte at the end, or one whose character the 260-byte cut
+  // would split, leaves nothing usable.
+  EXPECT_EQ(Reduce("x.ex\x81", sjis), "");
+  EXPECT_EQ(Reduce(std::string(259, 'a') + "\x81\x40", sjis), "");
+  EXPECT_EQ(Reduce(std::string(258, 'a') + "\x81\x40", sjis), std::string(255, 'a'));
+  // The 255-byte cut of a name never splits a character either.
+  std::string name = std::string(254, 'a') + "\x81\x40" + ".exe";
+  EXPECT_EQ(Reduce(name, sjis), std::string(254, 'a') + ".exe");
+  EXPECT_EQ(Reduce(name), std::string(254, 'a') + "\x81.exe");
+}
+
+TEST(MatchImageName, ComparesTheLastComponent) {
+  const struct {
+    const char* image;
+    const char* target;
+    bool expected;
+  } cases[] = {
+      {"NOTEPAD.EXE", "NOTEPAD.EXE", true},
+      {"NOTEPAD.EXE", "PAD.EXE", false},
+      {"NOTEPAD.EXE", "NOTEPAD.EX", false},
+      {"C:\\WINDOWS\\NOTEPAD.EXE", "NOTEPAD.EXE", true},
+      {"C:\\WINDOWS\\NOTEPAD.EXE", "PAD.EXE", false},
+      {"C:\\WINDOWS\\NOTEPAD.EXE", "NOTEPAD", false},
+      {"C:\\NOTEPAD.EXE\\NOTEPAD.EXE", "NOTEPAD.EXE", false},  // first occurrence only
+      {"C:\\WINDOWS\\NOTEPAD.EXE", "", false},
+      {"", "", true},
+      {"", "X", false},
+      {"C:\\", "", true},                 // its first "\" is its last character
+      {"A\\B", "B", true},
+      {"A\\B", "A\\B", false},            // the pattern needs a "\" before the target
+      {"\\A\\B", "A\\B", true},
+      {"C:/TOOLS/X.EXE", "X.EXE", false}, // "/" is no separator on the image side
+      {"X.EXE", "C:\\X.EXE", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MatchImageName(c.image, c.target), c.expected) << c.image << " ~ " << c.target;
+  }
+}
+
+}  // namespace
+}  // namespace stopex
