@@ -37,17 +37,25 @@ def unique(prefix="sx", length=6):
     return prefix + "".join(_RANDOM.choice(alphabet) for _ in range(length))
 
 
-def run(args, program=STOPEX, stdout=subprocess.PIPE, preexec=None, timeout=120):
-    """Runs the program with the given argument bytes; returns the process."""
-    return subprocess.run(
-        EMULATOR + [program] + list(args),
-        stdout=stdout,
-        stderr=subprocess.PIPE,
-        stdin=subprocess.DEVNULL,
-        preexec_fn=preexec,
-        timeout=timeout,
-        check=False,
-    )
+def run(args, program=STOPEX, stdout=None, timeout=120):
+    """Runs the program with the given arguments and returns the completed
+    process, its output in stdout and stderr as bytes. The output goes
+    through files rather than pipes: under Wine, helper processes started by
+    the first program inherit its handles and would hold a pipe open."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        result = subprocess.run(
+            EMULATOR + [program] + list(args),
+            stdout=out if stdout is None else stdout,
+            stderr=err,
+            stdin=subprocess.DEVNULL,
+            timeout=timeout,
+            check=False,
+        )
+        out.seek(0)
+        err.seek(0)
+        result.stdout = out.read() if stdout is None else None
+        result.stderr = err.read()
+        return result
 
 
 class Sleepers:
