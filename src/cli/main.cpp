@@ -1,6 +1,7 @@
 // Entry point: gathers the arguments, parses them and runs once.
-#include <string>
-#include <vector>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "cli/run.h"
 #include "cli/run_options.h"
@@ -14,20 +15,26 @@ int main(int argc, char** argv) {
 
   // Where the system hands over the raw command line, the program splits it
   // itself so that the rules do not depend on the runtime's startup code.
-  std::vector<std::string> split;
-  std::vector<const char*> args;
+  // Argument 0 is never read, so it is left empty there.
+  const char* const* args = argv;
+  static const char* const kNoArguments[] = {""};
+  if (argc < 1) {
+    args = kNoArguments;
+    argc = 1;
+  }
   if (const char* raw = GetCommandLineA()) {
-    split = SplitCommandLine(raw, IsDBCSLeadByte);
-    args.push_back("");  // argument 0 is never read
-    for (const std::string& arg : split) args.push_back(arg.c_str());
-  } else {
-    args.assign(argv, argv + argc);
-    if (args.empty()) args.push_back("");
+    auto* storage = static_cast<char*>(std::malloc(std::strlen(raw) + 1));
+    auto* split = static_cast<const char**>(std::malloc((ArgumentCapacity(raw) + 1) * sizeof(char*)));
+    if (storage == nullptr || split == nullptr) {
+      std::fputs("stopex: not enough memory for the command line\n", stderr);
+      return 1;
+    }
+    split[0] = "";
+    argc = static_cast<int>(SplitCommandLine(raw, IsDBCSLeadByte, storage, split + 1)) + 1;
+    args = split;
   }
 
   RunOptions options;
-  if (ParseCommandLine(static_cast<int>(args.size()), args.data(), &options) != ParseResult::Ok) {
-    ShowUsage();
-  }
+  if (ParseCommandLine(argc, args, &options) != ParseResult::Ok) ShowUsage();
   return Run(options, stdout, stderr);
 }

@@ -1,5 +1,7 @@
 #include "cli/split_command_line.h"
 
+#include <cstring>
+
 namespace stopex {
 namespace {
 
@@ -25,31 +27,39 @@ const char* SkipProgramName(const char* p, LeadBytePredicate isLeadByte) {
 
 }  // namespace
 
-std::vector<std::string> SplitCommandLine(const char* raw, LeadBytePredicate isLeadByte) {
-  std::vector<std::string> args;
+std::size_t ArgumentCapacity(const char* raw) {
+  // Every argument takes at least one byte of the text and, but for the
+  // first, a blank before it.
+  return std::strlen(raw) / 2 + 1;
+}
+
+std::size_t SplitCommandLine(const char* raw, LeadBytePredicate isLeadByte, char* storage,
+                             const char** argv) {
+  std::size_t count = 0;
   const char* p = SkipProgramName(raw, isLeadByte);
+  char* out = storage;
   for (;;) {
     while (IsBlank(*p)) ++p;
     if (*p == '\0') break;
-    std::string arg;
+    argv[count++] = out;
     bool quoted = false;
     while (*p != '\0' && (quoted || !IsBlank(*p))) {
       if (StartsPair(p, isLeadByte)) {
-        arg.append(p, 2);
-        p += 2;
+        *out++ = *p++;
+        *out++ = *p++;
       } else if (p[0] == '\\' && p[1] == '"') {
-        arg.push_back('"');
+        *out++ = '"';
         p += 2;
       } else if (*p == '"') {
         quoted = !quoted;
         ++p;
       } else {
-        arg.push_back(*p++);
+        *out++ = *p++;
       }
     }
-    args.push_back(std::move(arg));
+    *out++ = '\0';
   }
-  return args;
+  return count;
 }
 
 }  // namespace stopex
