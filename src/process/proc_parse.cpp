@@ -25,6 +25,7 @@ bool ParseStatLine(std::string_view line, StatFields* fields) {
   for (int field = 0;; ++field) {
     while (p < line.size() && line[p] == ' ') ++p;
     if (p >= line.size()) return false;
+    if (field == 0) fields->state = line[p];
     if (field == kStartTimeIndex) break;
     while (p < line.size() && line[p] != ' ') ++p;
   }

@@ -13,8 +13,12 @@ inline constexpr std::size_t kKernelNameMax = 15;
 
 struct StatFields {
   std::string_view name;       // between the first "(" and the last ")"
+  char state = '?';            // field 3: 'R', 'S', ... and 'Z' or 'X' once it has ended
   std::uint64_t startTime = 0; // field 22, in clock ticks after boot
 };
+
+// A process that has ended but whose parent has not yet collected it.
+inline bool HasEnded(const StatFields& fields) { return fields.state == 'Z' || fields.state == 'X'; }
 
 // False when the line is not a stat line (no "(...)", too few fields, or a
 // start time that is not a number).

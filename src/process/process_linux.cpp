@@ -13,6 +13,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -70,12 +71,14 @@ std::string_view ReadSmallFile(int rootFd, const char* path, char* buffer, std::
 // A stat line is far shorter than this, whatever the name holds.
 constexpr std::size_t kStatBufferSize = 1024;
 
+// The start time of the process behind pid, if it is still running.
 bool ReadStartTime(int rootFd, std::uint32_t pid, std::uint64_t* startTime) {
   char path[32];
   std::snprintf(path, sizeof path, "%u/stat", pid);
   char buffer[kStatBufferSize];
   StatFields fields;
   if (!ParseStatLine(ReadSmallFile(rootFd, path, buffer, sizeof buffer), &fields)) return false;
+  if (HasEnded(fields)) return false;
   *startTime = fields.startTime;
   return true;
 }
@@ -139,8 +142,11 @@ bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
   std::snprintf(path, sizeof path, "%u/stat", pid);
   char stat[kStatBufferSize];
   StatFields fields;
-  // A process that has gone since the directory was read is simply left out.
+  // A process that has gone since the directory was read is simply left out,
+  // and so is one that has ended and only waits to be collected: it runs no
+  // more and cannot be terminated.
   if (!ParseStatLine(ReadSmallFile(rootFd, path, stat, sizeof stat), &fields)) return false;
+  if (HasEnded(fields)) return false;
   record->pid = pid;
   record->startTime = fields.startTime;
   std::string_view name = fields.name;
@@ -366,9 +372,17 @@ int TerminateProcess(Handle process, std::uint32_t exitCode) {
       // An exit status holds 8 bits: all bits set reads as 255.
       std::fflush(nullptr);
       std::_Exit(static_cast<int>(exitCode & 0xFFu));
-    case SlotKind::ProcessFd:
+    case SlotKind::ProcessFd: {
+      // The descriptor turns readable once the process has ended; like
+      // Windows, refuse to terminate what has already ended.
+      pollfd ended{slot->fd, POLLIN, 0};
+      if (poll(&ended, 1, 0) > 0) {
+        g_lastError = kErrorAccessDenied;
+        return 0;
+      }
       if (PidfdSendSignal(slot->fd, SIGKILL) == 0) return 1;
       break;
+    }
     case SlotKind::ProcessId:
       if (!StillTheSameProcess(slot->pid, slot->startTime)) {
         g_lastError = kErrorInvalidParameter;

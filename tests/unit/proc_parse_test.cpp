@@ -23,6 +23,7 @@ TEST(ParseStatLine, FindsTheNameBetweenTheFirstOpenAndLastCloseParenthesis) {
     ASSERT_TRUE(ParseStatLine(line, &fields)) << name;
     EXPECT_EQ(fields.name, name);
     EXPECT_EQ(fields.startTime, 987654321u) << name;
+    EXPECT_EQ(fields.state, 'S') << name;
   }
 }
 

@@ -42,9 +42,9 @@ class FakeProc : public ::testing::Test {
   }
 
   void AddProcess(std::uint32_t pid, const std::string& name, std::uint64_t startTime = 100,
-                  const std::string& cmdline = "") {
+                  const std::string& cmdline = "", char state = 'S') {
     const std::string dir = std::to_string(pid);
-    Write(dir + "/stat", std::to_string(pid) + " (" + name + ") S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 " +
+    Write(dir + "/stat", std::to_string(pid) + " (" + name + ") " + state + " 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 " +
                              std::to_string(startTime) + " 0 0\n");
     Write(dir + "/cmdline", cmdline);
   }
@@ -75,7 +75,10 @@ TEST_F(FakeProc, ListsEveryProcessOnceInAscendingIdOrder) {
   Write("uptime", "1 1\n");
   fs::create_directories(fs::path(root_) / "77");  // gone while the tree was read: no stat
   AddProcess(4294967295u, "max");
-  EXPECT_EQ(Walk(), (Listing{{1, "init"}, {20, "b"}, {300, "c"}, {4294967295u, "max"}}));
+  AddProcess(400, "ended", 100, "", 'Z');  // runs no more: not listed
+  AddProcess(401, "dead", 100, "", 'X');
+  AddProcess(402, "stopped", 100, "", 'T');
+  EXPECT_EQ(Walk(), (Listing{{1, "init"}, {20, "b"}, {300, "c"}, {402, "stopped"}, {4294967295u, "max"}}));
 }
 
 TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
@@ -171,6 +174,32 @@ TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
   EXPECT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
   EXPECT_EQ(CloseHandle(handle), 0);  // closed once only
+}
+
+TEST_F(FakeProc, RefusesAProcessThatHasEnded) {
+  const pid_t child = StartChild();
+  ASSERT_GT(child, 0);
+  const auto pid = static_cast<std::uint32_t>(child);
+  const std::string statPath = "/proc/" + std::to_string(child) + "/stat";
+  std::ifstream realStat(statPath);
+  Write(std::to_string(pid) + "/stat", std::string(std::istreambuf_iterator<char>(realStat), {}));
+  ASSERT_EQ(Walk().size(), 1u);
+  const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
+  ASSERT_NE(handle, kNullHandle);
+
+  // The child ends (this test ends it) and is not yet collected.
+  ASSERT_EQ(kill(child, SIGKILL), 0);
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+  EXPECT_EQ(TerminateProcess(handle, kTerminateExitCode), 0);
+  EXPECT_EQ(GetLastError(), 5u);
+  CloseHandle(handle);
+
+  std::ifstream endedStat(statPath);
+  Write(std::to_string(pid) + "/stat", std::string(std::istreambuf_iterator<char>(endedStat), {}));
+  EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid), kNullHandle);
+  EXPECT_EQ(GetLastError(), 87u);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
 }
 
 TEST(ProcessLinux, TerminatingItselfWritesOutWhatIsBufferedAndExitsWith255) {
