@@ -3,8 +3,23 @@
 namespace stopex {
 namespace {
 
-// Field 22 counted from the first field after the name, which is field 3.
+// Fields counted from the first after the name, which is field 3.
+constexpr int kStateIndex = 3 - 3;
+constexpr int kFlagsIndex = 9 - 3;
 constexpr int kStartTimeIndex = 22 - 3;
+
+// Reads the unsigned decimal number at p; false when there is none or it
+// does not fit.
+bool ReadNumber(std::string_view line, std::size_t p, std::uint64_t* value) {
+  std::uint64_t number = 0;
+  std::size_t digits = 0;
+  for (; p < line.size() && line[p] >= '0' && line[p] <= '9'; ++p, ++digits) {
+    number = number * 10 + static_cast<std::uint64_t>(line[p] - '0');
+  }
+  if (digits == 0 || digits > 19) return false;
+  *value = number;
+  return true;
+}
 
 std::string_view BaseName(std::string_view path) {
   const std::size_t slash = path.rfind('/');
@@ -25,18 +40,11 @@ bool ParseStatLine(std::string_view line, StatFields* fields) {
   for (int field = 0;; ++field) {
     while (p < line.size() && line[p] == ' ') ++p;
     if (p >= line.size()) return false;
-    if (field == 0) fields->state = line[p];
-    if (field == kStartTimeIndex) break;
+    if (field == kStateIndex) fields->state = line[p];
+    if (field == kFlagsIndex && !ReadNumber(line, p, &fields->flags)) return false;
+    if (field == kStartTimeIndex) return ReadNumber(line, p, &fields->startTime);
     while (p < line.size() && line[p] != ' ') ++p;
   }
-  std::uint64_t value = 0;
-  std::size_t digits = 0;
-  for (; p < line.size() && line[p] >= '0' && line[p] <= '9'; ++p, ++digits) {
-    value = value * 10 + static_cast<std::uint64_t>(line[p] - '0');
-  }
-  if (digits == 0 || digits > 19) return false;
-  fields->startTime = value;
-  return true;
 }
 
 std::string_view CompleteName(std::string_view kernelName, std::string_view cmdline,

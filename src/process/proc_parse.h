@@ -14,11 +14,16 @@ inline constexpr std::size_t kKernelNameMax = 15;
 struct StatFields {
   std::string_view name;       // between the first "(" and the last ")"
   char state = '?';            // field 3: 'R', 'S', ... and 'Z' or 'X' once it has ended
+  std::uint64_t flags = 0;     // field 9, the kernel's process flags
   std::uint64_t startTime = 0; // field 22, in clock ticks after boot
 };
 
 // A process that has ended but whose parent has not yet collected it.
 inline bool HasEnded(const StatFields& fields) { return fields.state == 'Z' || fields.state == 'X'; }
+
+// A process that has begun to end (the kernel's PF_EXITING): a signal sent
+// now would be dropped, whatever it is.
+inline bool IsEnding(const StatFields& fields) { return (fields.flags & 0x4) != 0; }
 
 // False when the line is not a stat line (no "(...)", too few fields, or a
 // start time that is not a number).

@@ -13,7 +13,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -71,19 +70,25 @@ std::string_view ReadSmallFile(int rootFd, const char* path, char* buffer, std::
 // A stat line is far shorter than this, whatever the name holds.
 constexpr std::size_t kStatBufferSize = 1024;
 
-// The start time of the process behind pid, if it is still running.
-bool ReadStartTime(int rootFd, std::uint32_t pid, std::uint64_t* startTime) {
+int OpenRoot() { return open(g_procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+
+enum class Liveness { Running, Ending, Gone };
+
+// Whether the process behind pid is still the one that started at startTime,
+// and whether it still runs. An id that now belongs to another process, or a
+// process that has ended, counts as gone.
+Liveness CheckProcess(std::uint32_t pid, std::uint64_t startTime) {
+  const int rootFd = OpenRoot();
+  if (rootFd < 0) return Liveness::Gone;
   char path[32];
   std::snprintf(path, sizeof path, "%u/stat", pid);
   char buffer[kStatBufferSize];
   StatFields fields;
-  if (!ParseStatLine(ReadSmallFile(rootFd, path, buffer, sizeof buffer), &fields)) return false;
-  if (HasEnded(fields)) return false;
-  *startTime = fields.startTime;
-  return true;
+  const bool read = ParseStatLine(ReadSmallFile(rootFd, path, buffer, sizeof buffer), &fields);
+  close(rootFd);
+  if (!read || fields.startTime != startTime || HasEnded(fields)) return Liveness::Gone;
+  return IsEnding(fields) ? Liveness::Ending : Liveness::Running;
 }
-
-int OpenRoot() { return open(g_procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
 
 // ---- snapshots ---------------------------------------------------------------
 
@@ -273,16 +278,6 @@ int PidfdSendSignal(int fd, int signal) {
 #endif
 }
 
-// True when the process now behind pid is the one the snapshot saw.
-bool StillTheSameProcess(std::uint32_t pid, std::uint64_t startTime) {
-  const int rootFd = OpenRoot();
-  if (rootFd < 0) return false;
-  std::uint64_t now = 0;
-  const bool same = ReadStartTime(rootFd, pid, &now) && now == startTime;
-  close(rootFd);
-  return same;
-}
-
 Handle Fail(std::uint32_t code) {
   g_lastError = code;
   return kNullHandle;
@@ -341,7 +336,7 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
     // The descriptor pins the process; checking the start time after taking
     // it proves the descriptor is for the process the snapshot saw.
     slot.kind = SlotKind::ProcessFd;
-    if (!StillTheSameProcess(processId, record->startTime)) {
+    if (CheckProcess(processId, record->startTime) == Liveness::Gone) {
       close(slot.fd);
       return Fail(kErrorInvalidParameter);
     }
@@ -356,7 +351,7 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
 
   // No process descriptors on this kernel: the same checks by id.
   slot.kind = SlotKind::ProcessId;
-  if (!StillTheSameProcess(processId, record->startTime)) return Fail(kErrorInvalidParameter);
+  if (CheckProcess(processId, record->startTime) == Liveness::Gone) return Fail(kErrorInvalidParameter);
   if (kill(static_cast<pid_t>(processId), 0) != 0) return Fail(ErrorFromErrno(errno));
   return NewSlot(slot);
 }
@@ -367,30 +362,22 @@ int TerminateProcess(Handle process, std::uint32_t exitCode) {
     g_lastError = kErrorInvalidHandle;
     return 0;
   }
-  switch (slot->kind) {
-    case SlotKind::Self:
-      // An exit status holds 8 bits: all bits set reads as 255.
-      std::fflush(nullptr);
-      std::_Exit(static_cast<int>(exitCode & 0xFFu));
-    case SlotKind::ProcessFd: {
-      // The descriptor turns readable once the process has ended; like
-      // Windows, refuse to terminate what has already ended.
-      pollfd ended{slot->fd, POLLIN, 0};
-      if (poll(&ended, 1, 0) > 0) {
-        g_lastError = kErrorAccessDenied;
-        return 0;
-      }
-      if (PidfdSendSignal(slot->fd, SIGKILL) == 0) return 1;
-      break;
-    }
-    case SlotKind::ProcessId:
-      if (!StillTheSameProcess(slot->pid, slot->startTime)) {
-        g_lastError = kErrorInvalidParameter;
-        return 0;
-      }
-      if (kill(static_cast<pid_t>(slot->pid), SIGKILL) == 0) return 1;
-      break;
-    case SlotKind::Free: break;
+  if (slot->kind == SlotKind::Self) {
+    // An exit status holds 8 bits: all bits set reads as 255.
+    std::fflush(nullptr);
+    std::_Exit(static_cast<int>(exitCode & 0xFFu));
+  }
+  // Like Windows, refuse to terminate a process that has already ended, or
+  // has begun to: the kernel would drop the signal and a report would claim
+  // a termination that did not happen.
+  if (CheckProcess(slot->pid, slot->startTime) != Liveness::Running) {
+    g_lastError = kErrorAccessDenied;
+    return 0;
+  }
+  if (slot->kind == SlotKind::ProcessFd) {
+    if (PidfdSendSignal(slot->fd, SIGKILL) == 0) return 1;
+  } else if (kill(static_cast<pid_t>(slot->pid), SIGKILL) == 0) {
+    return 1;
   }
   g_lastError = ErrorFromErrno(errno);
   return 0;

@@ -73,11 +73,12 @@ class Sleepers:
         os.chmod(path, 0o755)
         return path
 
-    def start(self, name, wait_for=None):
-        """Starts a copy named name. wait_for, when given, is called until it
-        returns true, so that the copy is known to be running."""
+    def start(self, name, wait_for=None, args=(), path=None):
+        """Starts a copy named name (or the copy at path) with the given
+        arguments. wait_for, when given, is called until it returns true, so
+        that the copy is known to be running."""
         process = subprocess.Popen(
-            EMULATOR + [self.copy(name)], stdin=subprocess.DEVNULL,
+            EMULATOR + [path or self.copy(name)] + list(args), stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.processes.append(process)
         if wait_for is not None:

@@ -142,6 +142,14 @@ pid_t StartChild() {
 
 bool Alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
+// The stat line with its flags field (the ninth) replaced.
+std::string WithFlags(const std::string& line, const std::string& flags) {
+  std::size_t p = line.rfind(')') + 1;
+  for (int field = 3; field < 9; ++field) p = line.find(' ', p + 1);
+  const std::size_t end = line.find(' ', p + 1);
+  return line.substr(0, p + 1) + flags + line.substr(end);
+}
+
 TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
   const pid_t child = StartChild();
   ASSERT_GT(child, 0);
@@ -162,11 +170,16 @@ TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
   EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid + 100000), kNullHandle);
   EXPECT_EQ(GetLastError(), 87u);
 
-  // The same process: opened and terminated.
+  // The same process: opened and terminated, but not while it is ending.
   Write(std::to_string(pid) + "/stat", line);
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
   ASSERT_NE(handle, kNullHandle);
   ASSERT_NE(handle, kInvalidHandleValue);
+  Write(std::to_string(pid) + "/stat", WithFlags(line, "4194372"));  // PF_EXITING among them
+  EXPECT_EQ(TerminateProcess(handle, kTerminateExitCode), 0);
+  EXPECT_EQ(GetLastError(), 5u);
+  EXPECT_TRUE(Alive(child));
+  Write(std::to_string(pid) + "/stat", line);
   EXPECT_EQ(TerminateProcess(handle, kTerminateExitCode), 1);
   EXPECT_EQ(CloseHandle(handle), 1);
   int status = 0;
@@ -191,12 +204,12 @@ TEST_F(FakeProc, RefusesAProcessThatHasEnded) {
   ASSERT_EQ(kill(child, SIGKILL), 0);
   siginfo_t info{};
   ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+  std::ifstream endedStat(statPath);
+  Write(std::to_string(pid) + "/stat", std::string(std::istreambuf_iterator<char>(endedStat), {}));
   EXPECT_EQ(TerminateProcess(handle, kTerminateExitCode), 0);
   EXPECT_EQ(GetLastError(), 5u);
   CloseHandle(handle);
 
-  std::ifstream endedStat(statPath);
-  Write(std::to_string(pid) + "/stat", std::string(std::istreambuf_iterator<char>(endedStat), {}));
   EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid), kNullHandle);
   EXPECT_EQ(GetLastError(), 87u);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
