@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
     auto* storage = static_cast<char*>(std::malloc(std::strlen(raw) + 1));
     auto* split = static_cast<const char**>(std::malloc((ArgumentCapacity(raw) + 1) * sizeof(char*)));
     if (storage == nullptr || split == nullptr) {
+      std::free(storage);
+      std::free(split);
       std::fputs("stopex: not enough memory for the command line\n", stderr);
       return 1;
     }

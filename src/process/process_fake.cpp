@@ -1,5 +1,6 @@
 #include "process/process_fake.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -54,10 +55,10 @@ int First(Handle snapshot, ProcessEntry* entry) {
 int Next(Handle snapshot, ProcessEntry* entry) { return Fill(snapshot, entry, "Process32Next"); }
 
 const FakeProcess* Find(std::uint32_t pid) {
-  for (const FakeProcess& process : g_system.processes) {
-    if (process.pid == pid) return &process;
-  }
-  return nullptr;
+  const auto& processes = g_system.processes;
+  const auto it = std::find_if(processes.begin(), processes.end(),
+                               [pid](const FakeProcess& process) { return process.pid == pid; });
+  return it == processes.end() ? nullptr : &*it;
 }
 
 }  // namespace

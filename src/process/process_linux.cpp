@@ -154,13 +154,14 @@ bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
   if (HasEnded(fields)) return false;
   record->pid = pid;
   record->startTime = fields.startTime;
-  std::string_view name = fields.name;
-  char cmdline[4096];
-  char exe[4096];
-  if (name.size() == kKernelNameMax) {
-    name = CompleteFromFiles(rootFd, pid, name, cmdline, sizeof cmdline, exe, sizeof exe);
+  if (fields.name.size() == kKernelNameMax) {
+    char cmdline[4096];
+    char exe[4096];
+    StoreImageName(CompleteFromFiles(rootFd, pid, fields.name, cmdline, sizeof cmdline, exe, sizeof exe),
+                   record->name, sizeof record->name);
+  } else {
+    StoreImageName(fields.name, record->name, sizeof record->name);
   }
-  StoreImageName(name, record->name, sizeof record->name);
   return true;
 }
 
@@ -292,11 +293,11 @@ const char* GetCommandLineA() { return nullptr; }
 bool IsDBCSLeadByte(unsigned char) { return false; }
 
 void ConfigureStandardStreams() {
-  static char outputBuffer[512];
   struct stat info {};
   if (fstat(STDOUT_FILENO, &info) == 0 && S_ISCHR(info.st_mode)) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
   } else {
+    static char outputBuffer[512];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   }
   std::setvbuf(stderr, nullptr, _IONBF, 0);

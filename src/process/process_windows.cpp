@@ -54,10 +54,10 @@ const char* GetCommandLineA() { return ::GetCommandLineA(); }
 bool IsDBCSLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 
 void ConfigureStandardStreams() {
-  static char outputBuffer[512];
   if (_isatty(_fileno(stdout)) != 0) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
   } else {
+    static char outputBuffer[512];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   }
   std::setvbuf(stderr, nullptr, _IONBF, 0);
