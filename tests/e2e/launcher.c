@@ -1,6 +1,9 @@
 /* Starts the command line it is given and prints the exit code that Windows
    reports for it, in unsigned decimal: the Linux-side launcher of a Wine
-   process does not carry a code set by TerminateProcess. */
+   process does not carry a code set by TerminateProcess.
+   "launcher -file PATH" starts the command line held in the file, so that a
+   test can hand over any bytes, quotes and all, exactly as they stand, and
+   lines as long as Windows allows. */
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
@@ -15,6 +18,20 @@ int main(void) {
     while (*line && *line != ' ' && *line != '\t') ++line;
   }
   while (*line == ' ' || *line == '\t') ++line;
+
+  static char fromFile[40000];
+  if (strncmp(line, "-file ", 6) == 0) {
+    FILE* file = fopen(line + 6, "rb");
+    size_t n = 0;
+    if (file == NULL) {
+      fprintf(stderr, "launcher: cannot open %s\n", line + 6);
+      return 2;
+    }
+    n = fread(fromFile, 1, sizeof fromFile - 1, file);
+    fclose(file);
+    fromFile[n] = '\0';
+    line = fromFile;
+  }
 
   STARTUPINFOA startup;
   PROCESS_INFORMATION info;

@@ -2,6 +2,7 @@
 
 import os
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -64,6 +65,50 @@ class Windows(TestCase):
             result = run([program, name], program=LAUNCHER)
             self.assertEqual(result.stderr, b"")
             self.assertEqual(result.stdout, name.upper().encode() + b" Killed.exit code 4294967295\r\n")
+
+
+class HostileCommandLines(TestCase):
+    """Raw command lines, bytes exactly as they stand, through the launcher."""
+
+    def raw(self, tail):
+        """Runs stopex with the raw command line tail; returns its exit code
+        and its output, the usage text (on standard error) checked on the way."""
+        line = b'"Z:' + STOPEX.replace("/", "\\").encode() + b'" ' + tail
+        with tempfile.NamedTemporaryFile(suffix=".txt") as file:
+            file.write(line)
+            file.flush()
+            result = run(["-file", "Z:" + file.name.replace("/", "\\")], program=LAUNCHER)
+        out, _, code = result.stdout.rpartition(b"exit code ")
+        status = int(code.strip())
+        self.assertEqual(result.stderr, CRLF_USAGE if status == 7 else b"")
+        return status, out
+
+    def test_quotes_lengths_and_counts(self):
+        cases = [
+            (b'-t "unclosed piece', 1, b"UNCLOSED PIECE wasn't running "),
+            (b'-t x "', 7, b""),                         # the lone quote is a second, empty target
+            (b'-t ""', 1, b" wasn't running "),
+            (b'-t a\\"b', 1, b'A"B wasn\'t running '),
+            (b"-t C:\\dir\\", 1, b" wasn't running "),
+            (b"-t " + b"a" * 32000, 1, b"A" * 255 + b" wasn't running "),
+            (b"-t " * 9000 + b"x.exe", 1, b"X.EXE wasn't running "),
+            (b"a " * 9000, 7, b""),
+            (b"-t\t\tx.exe\t", 1, b"X.EXE wasn't running "),
+        ]
+        for tail, status, out in cases:
+            with self.subTest(tail=tail[:40]):
+                self.assertEqual(self.raw(tail), (status, out))
+
+    def test_every_byte_value(self):
+        ordinary = bytes(b for b in range(1, 256) if b not in b' \t"?')
+        status, out = self.raw(b"-t " + ordinary)
+        self.assertEqual(status, 1)
+        self.assertTrue(out.endswith(b" wasn't running "))
+        for value in b' \t"?\x81\xff':
+            with self.subTest(byte=value):
+                status, out = self.raw(b"-t x" + bytes([value]) + b"y")
+                # A blank or tab makes two targets; "?" asks for the usage.
+                self.assertEqual(status, 7 if value in b' \t?' else 1)
 
 
 if __name__ == "__main__":
