@@ -5,9 +5,12 @@
 namespace stopex {
 
 void ListModeEntry(RunState& state) {
-  const char* name = state.entry.szExeFile;
-  std::fwrite(name, 1, strnlen(name, kExeFileSize), state.out);
-  std::fputc('\n', state.out);
+  // One write per line: on an unbuffered device each write is a system call.
+  char line[kExeFileSize + 1];
+  const std::size_t length = strnlen(state.entry.szExeFile, kExeFileSize);
+  std::memcpy(line, state.entry.szExeFile, length);
+  line[length] = '\n';
+  std::fwrite(line, 1, length + 1, state.out);
 }
 
 }  // namespace stopex

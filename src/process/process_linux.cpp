@@ -53,18 +53,15 @@ std::uint32_t ErrorFromErrno(int error) {
 
 // ---- reading /proc ----------------------------------------------------------
 
-// Reads a whole small file below the root; empty when it cannot be read.
+// Reads the start of a small file below the root, up to the buffer's size;
+// empty when it cannot be read. /proc hands over a file this small in one
+// read, so the usual second read that only finds the end is spared.
 std::string_view ReadSmallFile(int rootFd, const char* path, char* buffer, std::size_t size) {
   const int fd = openat(rootFd, path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
-  std::size_t length = 0;
-  while (length < size) {
-    const ssize_t n = read(fd, buffer + length, size - length);
-    if (n <= 0) break;
-    length += static_cast<std::size_t>(n);
-  }
+  const ssize_t n = read(fd, buffer, size);
   close(fd);
-  return {buffer, length};
+  return {buffer, n > 0 ? static_cast<std::size_t>(n) : 0};
 }
 
 // A stat line is far shorter than this, whatever the name holds.
