@@ -9,6 +9,23 @@
 #include "cli/usage.h"
 #include "process/process_api.h"
 
+namespace {
+
+// Standard error unbuffered; standard output unbuffered on a console or other
+// character device, so that what is printed shows at once, and otherwise in a
+// 512-byte buffer, written when full and at exit.
+void ConfigureStandardStreams() {
+  if (stopex::StandardOutputIsCharacterDevice()) {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+  } else {
+    static char outputBuffer[512];
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+  }
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace stopex;
   ConfigureStandardStreams();

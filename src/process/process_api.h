@@ -51,9 +51,8 @@ bool IsDBCSLeadByte(unsigned char byte);
 // with a simulated code page.
 using LeadBytePredicate = bool (*)(unsigned char byte);
 
-// Sets up the standard streams: standard error unbuffered; standard output
-// unbuffered on a character device, otherwise in a 512-byte buffer.
-void ConfigureStandardStreams();
+// True when standard output is a console or another character device.
+bool StandardOutputIsCharacterDevice();
 
 // Binds the snapshot entry points by name from the kernel library.
 ProcessApi BindProcessApi();

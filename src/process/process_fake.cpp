@@ -6,6 +6,8 @@
 #include <set>
 #include <string>
 
+#include "process/ascii_text.h"
+
 namespace stopex {
 namespace fake {
 namespace {
@@ -85,7 +87,7 @@ const char* GetCommandLineA() { return nullptr; }
 
 bool IsDBCSLeadByte(unsigned char byte) { return g_system.shiftJis && fake::IsShiftJisLeadByte(byte); }
 
-void ConfigureStandardStreams() {}
+bool StandardOutputIsCharacterDevice() { return false; }
 
 ProcessApi BindProcessApi() {
   fake::Log("BindProcessApi");
@@ -147,12 +149,7 @@ int CloseHandle(Handle handle) {
 
 std::uint32_t GetLastError() { return fake::g_lastError; }
 
-char* CharUpperA(char* text) {
-  for (char* p = text; *p != '\0'; ++p) {
-    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
-  }
-  return text;
-}
+char* CharUpperA(char* text) { return AsciiUpper(text); }
 
 char* lstrcpyA(char* destination, const char* source) { return std::strcpy(destination, source); }
 

@@ -17,6 +17,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "process/ascii_text.h"
 #include "process/proc_parse.h"
 #include "process/process_api.h"
 #include "process/process_linux.h"
@@ -289,15 +290,9 @@ const char* GetCommandLineA() { return nullptr; }
 
 bool IsDBCSLeadByte(unsigned char) { return false; }
 
-void ConfigureStandardStreams() {
+bool StandardOutputIsCharacterDevice() {
   struct stat info {};
-  if (fstat(STDOUT_FILENO, &info) == 0 && S_ISCHR(info.st_mode)) {
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-  } else {
-    static char outputBuffer[512];
-    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
-  }
-  std::setvbuf(stderr, nullptr, _IONBF, 0);
+  return fstat(STDOUT_FILENO, &info) == 0 && S_ISCHR(info.st_mode);
 }
 
 ProcessApi BindProcessApi() {
@@ -398,12 +393,7 @@ int CloseHandle(Handle handle) {
 
 std::uint32_t GetLastError() { return g_lastError; }
 
-char* CharUpperA(char* text) {
-  for (char* p = text; *p != '\0'; ++p) {
-    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
-  }
-  return text;
-}
+char* CharUpperA(char* text) { return AsciiUpper(text); }
 
 char* lstrcpyA(char* destination, const char* source) { return std::strcpy(destination, source); }
 

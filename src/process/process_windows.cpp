@@ -53,15 +53,7 @@ const char* GetCommandLineA() { return ::GetCommandLineA(); }
 
 bool IsDBCSLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 
-void ConfigureStandardStreams() {
-  if (_isatty(_fileno(stdout)) != 0) {
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-  } else {
-    static char outputBuffer[512];
-    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
-  }
-  std::setvbuf(stderr, nullptr, _IONBF, 0);
-}
+bool StandardOutputIsCharacterDevice() { return _isatty(_fileno(stdout)) != 0; }
 
 ProcessApi BindProcessApi() {
   ProcessApi api;
