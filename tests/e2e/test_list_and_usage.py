@@ -25,7 +25,7 @@ class ListMode(TestCase):
     def test_redirected_output_is_written_in_full(self):
         with open(os.devnull, "wb") as sink:
             self.assertEqual(run([], stdout=sink).returncode, 0)
-        # A pipe is not a character device: the buffered output still arrives whole.
+        # A file is not a character device: the 512-byte buffer is written out whole at exit.
         result = run(["-", "/"])
         self.assertEqual(result.returncode, 0)
         self.assertIn(b"\nstopex\n", b"\n" + result.stdout)
