@@ -30,6 +30,7 @@ constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
 constexpr std::uint32_t kErrorBadLength = 24;
+constexpr std::uint32_t kErrorNoMoreFiles = 18;
 constexpr std::uint32_t kErrorGenFailure = 31;
 constexpr std::uint32_t kErrorInvalidParameter = 87;  // also: no such process
 constexpr std::uint32_t kErrorInvalidHandle = 6;
@@ -207,7 +208,7 @@ int FillEntry(Handle snapshot, ProcessEntry* entry, bool first) {
   }
   if (first) g_snapshot.next = 0;
   if (g_snapshot.next >= g_snapshot.records.size()) {
-    g_lastError = 18;  // ERROR_NO_MORE_FILES
+    g_lastError = kErrorNoMoreFiles;
     return 0;
   }
   const Record& record = g_snapshot.records[g_snapshot.next++];

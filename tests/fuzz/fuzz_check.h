@@ -1,8 +1,19 @@
-// A check that holds in every fuzz run, or stops the run with the reason.
+// What the fuzz targets share: a check that holds in every run or stops the
+// run with the reason, and the choice of code page by an input byte.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+#include "process/process_fake.h"
+
+// An odd selector byte simulates a double-byte code page (Shift-JIS), an even
+// one a single-byte code page.
+inline stopex::LeadBytePredicate CodePageFor(std::uint8_t selector) {
+  if ((selector & 1) != 0) return stopex::fake::IsShiftJisLeadByte;
+  return [](unsigned char) { return false; };
+}
 
 #define FUZZ_CHECK(condition)                                                   \
   do {                                                                          \

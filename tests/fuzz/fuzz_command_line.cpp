@@ -9,11 +9,8 @@
 #include "cli/run_options.h"
 #include "cli/split_command_line.h"
 #include "fuzz_check.h"
-#include "process/process_fake.h"
 
 namespace {
-
-bool NoLeadBytes(unsigned char) { return false; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -37,8 +34,7 @@ std::vector<std::string> PlainSplit(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const stopex::LeadBytePredicate isLeadByte =
-      (data[0] & 1) != 0 ? stopex::fake::IsShiftJisLeadByte : NoLeadBytes;
+  const stopex::LeadBytePredicate isLeadByte = CodePageFor(data[0]);
   std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
   text.resize(std::strlen(text.c_str()));  // a command line ends at its terminator
 

@@ -7,16 +7,10 @@
 
 #include "fuzz_check.h"
 #include "match/target_name.h"
-#include "process/process_fake.h"
-
-namespace {
-bool NoLeadBytes(unsigned char) { return false; }
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const stopex::LeadBytePredicate isLeadByte =
-      (data[0] & 1) != 0 ? stopex::fake::IsShiftJisLeadByte : NoLeadBytes;
+  const stopex::LeadBytePredicate isLeadByte = CodePageFor(data[0]);
   std::string argument(reinterpret_cast<const char*>(data + 1), size - 1);
   argument.resize(std::strlen(argument.c_str()));
   const std::unique_ptr<char[]> text(new char[argument.size() + 1]);
