@@ -3,11 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/run.h"
-#include "cli/run_options.h"
+#include "cli/parse_command_line.h"
 #include "cli/split_command_line.h"
 #include "cli/usage.h"
-#include "process/process_api.h"
+#include "platform/process_api.h"
+#include "run/run.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "process/process_api.h"
+#include "match/code_page.h"
 
 namespace stopex {
 

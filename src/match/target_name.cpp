@@ -89,11 +89,4 @@ bool MatchImageName(const char* imageName, const char* targetName) {
   return false;
 }
 
-void PrepareTargetName(const char* target, char* targetName) {
-  char reduced[kTargetNameSize];
-  ReduceTargetName(target, IsDBCSLeadByte, reduced);
-  lstrcpyA(targetName, reduced);
-  CharUpperA(targetName);
-}
-
 }  // namespace stopex

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "process/process_api.h"
+#include "match/code_page.h"
 
 namespace stopex {
 
@@ -21,9 +21,5 @@ std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
 // equals the target; one with a directory when the first occurrence of "\"
 // followed by the target is at its very end.
 bool MatchImageName(const char* imageName, const char* targetName);
-
-// The preparation shared by test and kill modes: the reduced target copied
-// into targetName with the platform's copy, then upper-cased.
-void PrepareTargetName(const char* target, char* targetName);
 
 }  // namespace stopex

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "process/process_fake.h"
+#include "fake/process_fake.h"
 
 // An odd selector byte simulates a double-byte code page (Shift-JIS), an even
 // one a single-byte code page.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_options.h"
+#include "cli/parse_command_line.h"
 #include "cli/split_command_line.h"
 #include "fuzz_check.h"
 

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "process/proc_parse.h"
-#include "process/process_api.h"
+#include "platform/linux/proc_parse.h"
+#include "platform/process_api.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

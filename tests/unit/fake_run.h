@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/run.h"
-#include "process/process_fake.h"
+#include "run/run.h"
+#include "fake/process_fake.h"
 
 namespace stopex::testing {
 

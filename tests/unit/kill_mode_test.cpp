@@ -1,4 +1,4 @@
-#include "process/kill_mode.h"
+#include "run/kill_mode.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "process/proc_parse.h"
+#include "platform/linux/proc_parse.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "process/process_api.h"
-#include "process/process_linux.h"
+#include "platform/process_api.h"
+#include "platform/linux/proc_root.h"
 
 namespace stopex {
 namespace {

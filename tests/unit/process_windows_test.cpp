@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "process/process_api.h"
+#include "platform/process_api.h"
 
 namespace stopex {
 namespace {

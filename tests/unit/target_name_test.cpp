@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "process/process_fake.h"
+#include "fake/process_fake.h"
 
 namespace stopex {
 namespace {

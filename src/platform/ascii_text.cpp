@@ -1,4 +1,4 @@
-#include "process/ascii_text.h"
+#include "platform/ascii_text.h"
 
 namespace stopex {
 

@@ -1,4 +1,4 @@
-#include "cli/list_mode.h"
+#include "run/list_mode.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "process/process_api.h"
+#include "platform/process_api.h"
 
 namespace stopex::fake {
 

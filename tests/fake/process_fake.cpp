@@ -1,4 +1,4 @@
-#include "process/process_fake.h"
+#include "fake/process_fake.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "process/ascii_text.h"
+#include "platform/ascii_text.h"
 
 namespace stopex {
 namespace fake {

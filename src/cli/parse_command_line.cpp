@@ -1,13 +1,8 @@
-#include "cli/run_options.h"
+#include "cli/parse_command_line.h"
 
 #include <cstring>
 
 namespace stopex {
-
-RunMode SelectRunMode(const RunOptions& options) {
-  if (options.testSwitch != 0) return RunMode::Test;
-  return options.target == nullptr ? RunMode::List : RunMode::Kill;
-}
 
 ParseResult ParseCommandLine(int argc, const char* const* argv, RunOptions* options) {
   *options = RunOptions{};

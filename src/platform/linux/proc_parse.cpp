@@ -1,4 +1,4 @@
-#include "process/proc_parse.h"
+#include "platform/linux/proc_parse.h"
 
 namespace stopex {
 namespace {

@@ -1,8 +1,12 @@
-#include "match/test_mode.h"
+#include "run/test_mode.h"
+
+#include "match/target_name.h"
+#include "platform/process_api.h"
+#include "run/target_preparation.h"
 
 namespace stopex {
 
-void PrepareTestMode(RunState& state) { PrepareTargetName(state.options.target, state.targetName); }
+void PrepareTestMode(RunState& state) { PrepareTargetName(state); }
 
 void TestModeEntry(RunState& state) {
   // The walk goes on after a hit: every mode sees the whole snapshot.

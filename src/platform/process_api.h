@@ -47,10 +47,6 @@ const char* GetCommandLineA();
 // active ANSI code page.
 bool IsDBCSLeadByte(unsigned char byte);
 
-// The shape of IsDBCSLeadByte, so that the pure text operations can be run
-// with a simulated code page.
-using LeadBytePredicate = bool (*)(unsigned char byte);
-
 // True when standard output is a console or another character device.
 bool StandardOutputIsCharacterDevice();
 

@@ -1,7 +1,7 @@
 // List mode: every image name in the snapshot, one per line, as delivered.
 #pragma once
 
-#include "cli/run_state.h"
+#include "run/run_state.h"
 
 namespace stopex {
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "cli/run_options.h"
+#include "run/run_options.h"
 #include "match/target_name.h"
-#include "process/process_api.h"
+#include "platform/process_api.h"
 
 namespace stopex {
 

@@ -1,9 +1,9 @@
-#include "cli/run.h"
+#include "run/run.h"
 
-#include "cli/list_mode.h"
-#include "cli/run_state.h"
-#include "match/test_mode.h"
-#include "process/kill_mode.h"
+#include "run/list_mode.h"
+#include "run/run_state.h"
+#include "run/test_mode.h"
+#include "run/kill_mode.h"
 
 namespace stopex {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "cli/run_options.h"
+#include "run/run_options.h"
 
 namespace stopex {
 

@@ -1,4 +1,4 @@
-// Linux-only settings of the /proc backend, for its tests.
+// Linux-only setting of the /proc backend, for its tests.
 #pragma once
 
 namespace stopex {

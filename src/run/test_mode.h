@@ -2,7 +2,7 @@
 // the exit status and, unless silenced, one short report.
 #pragma once
 
-#include "cli/run_state.h"
+#include "run/run_state.h"
 
 namespace stopex {
 

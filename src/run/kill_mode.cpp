@@ -1,4 +1,8 @@
-#include "process/kill_mode.h"
+#include "run/kill_mode.h"
+
+#include "match/target_name.h"
+#include "platform/process_api.h"
+#include "run/target_preparation.h"
 
 namespace stopex {
 namespace {
@@ -25,7 +29,7 @@ bool Terminate(RunState& state, std::uint32_t processId) {
 }  // namespace
 
 void PrepareKillMode(RunState& state) {
-  PrepareTargetName(state.options.target, state.targetName);
+  PrepareTargetName(state);
   state.ownProcessId = GetCurrentProcessId();
 }
 

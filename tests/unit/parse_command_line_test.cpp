@@ -1,4 +1,4 @@
-#include "cli/run_options.h"
+#include "cli/parse_command_line.h"
 
 #include <gtest/gtest.h>
 

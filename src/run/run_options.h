@@ -1,4 +1,5 @@
-// The parsed command line and the run mode it selects.
+// What one run is asked to do: the options the command line gave, and the
+// run mode they select.
 #pragma once
 
 namespace stopex {
@@ -12,11 +13,5 @@ struct RunOptions {
 enum class RunMode { List, Test, Kill };
 
 RunMode SelectRunMode(const RunOptions& options);
-
-enum class ParseResult { Ok, Usage };
-
-// Examines argv[1..argc-1] in order; argv[0] is never read. Stops at the first
-// offending argument and returns Usage, leaving the rest unexamined.
-ParseResult ParseCommandLine(int argc, const char* const* argv, RunOptions* options);
 
 }  // namespace stopex

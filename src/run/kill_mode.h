@@ -2,7 +2,7 @@
 // report each termination and each failure.
 #pragma once
 
-#include "cli/run_state.h"
+#include "run/run_state.h"
 
 namespace stopex {
 

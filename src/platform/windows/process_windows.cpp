@@ -7,7 +7,7 @@
 #include <cstring>
 #include <io.h>
 
-#include "process/process_api.h"
+#include "platform/process_api.h"
 
 #if !defined(_WIN64)
 static_assert(sizeof(PROCESSENTRY32) == 296, "the single-byte process entry of 32-bit Windows");

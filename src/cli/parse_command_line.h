@@ -1,0 +1,14 @@
+// Turns the argument vector into the options of one run.
+#pragma once
+
+#include "run/run_options.h"
+
+namespace stopex {
+
+enum class ParseResult { Ok, Usage };
+
+// Examines argv[1..argc-1] in order; argv[0] is never read. Stops at the first
+// offending argument and returns Usage, leaving the rest unexamined.
+ParseResult ParseCommandLine(int argc, const char* const* argv, RunOptions* options);
+
+}  // namespace stopex

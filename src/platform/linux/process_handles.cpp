@@ -1,0 +1,108 @@
+#include "platform/linux/process_handles.h"
+
+#include <cerrno>
+#include <csignal>
+#include <vector>
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "platform/linux/pidfd.h"
+#include "platform/linux/proc_files.h"
+#include "platform/linux/snapshot.h"
+
+namespace stopex {
+namespace linux_backend {
+namespace {
+
+std::vector<ProcessSlot> g_slots;
+
+// Process handles are odd values, snapshot handles even.
+Handle HandleForSlot(std::size_t index) { return static_cast<Handle>(index) * 2 + 1; }
+
+Handle NewSlot(const ProcessSlot& slot) {
+  for (std::size_t i = 0; i < g_slots.size(); ++i) {
+    if (g_slots[i].kind == SlotKind::Free) {
+      g_slots[i] = slot;
+      return HandleForSlot(i);
+    }
+  }
+  g_slots.push_back(slot);
+  return HandleForSlot(g_slots.size() - 1);
+}
+
+Handle Fail(std::uint32_t code) {
+  SetLastError(code);
+  return kNullHandle;
+}
+
+}  // namespace
+
+ProcessSlot* SlotForHandle(Handle handle) {
+  if (handle % 2 == 0 || handle == kInvalidHandleValue) return nullptr;
+  const std::size_t index = static_cast<std::size_t>(handle / 2);
+  if (index >= g_slots.size() || g_slots[index].kind == SlotKind::Free) return nullptr;
+  return &g_slots[index];
+}
+
+}  // namespace linux_backend
+
+using namespace linux_backend;
+
+std::uint32_t GetCurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint32_t processId) {
+  if (desiredAccess != kProcessTerminate) return Fail(kErrorAccessDenied);
+  if (processId == GetCurrentProcessId()) {
+    ProcessSlot self;
+    self.kind = SlotKind::Self;
+    self.pid = processId;
+    return NewSlot(self);
+  }
+  // Only a process the snapshot saw can be opened, and only while its id
+  // still belongs to it: an id that was freed and handed to another process
+  // counts as a process that no longer exists.
+  const Record* record = FindRecord(processId);
+  if (record == nullptr) return Fail(kErrorInvalidParameter);
+
+  ProcessSlot slot;
+  slot.pid = processId;
+  slot.startTime = record->startTime;
+  slot.fd = PidfdOpen(static_cast<int>(processId));
+  if (slot.fd >= 0) {
+    // The descriptor pins the process; checking the start time after taking
+    // it proves the descriptor is for the process the snapshot saw.
+    slot.kind = SlotKind::ProcessFd;
+    if (CheckProcess(processId, record->startTime) == Liveness::Gone) {
+      close(slot.fd);
+      return Fail(kErrorInvalidParameter);
+    }
+    if (PidfdSendSignal(slot.fd, 0) != 0) {
+      const int error = errno;
+      close(slot.fd);
+      return Fail(ErrorFromErrno(error));
+    }
+    return NewSlot(slot);
+  }
+  if (errno != ENOSYS) return Fail(ErrorFromErrno(errno));
+
+  // No process descriptors on this kernel: the same checks by id.
+  slot.kind = SlotKind::ProcessId;
+  if (CheckProcess(processId, record->startTime) == Liveness::Gone) return Fail(kErrorInvalidParameter);
+  if (kill(static_cast<pid_t>(processId), 0) != 0) return Fail(ErrorFromErrno(errno));
+  return NewSlot(slot);
+}
+
+int CloseHandle(Handle handle) {
+  if (CloseSnapshot(handle)) return 1;
+  ProcessSlot* slot = SlotForHandle(handle);
+  if (slot == nullptr) {
+    SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  if (slot->fd >= 0) close(slot->fd);
+  *slot = ProcessSlot{};
+  return 1;
+}
+
+}  // namespace stopex

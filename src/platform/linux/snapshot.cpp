@@ -1,0 +1,170 @@
+#include "platform/linux/snapshot.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/linux/proc_files.h"
+#include "platform/linux/proc_parse.h"
+
+namespace stopex {
+namespace linux_backend {
+namespace {
+
+// One snapshot at a time.
+struct Snapshot {
+  std::vector<Record> records;
+  Handle handle = kNullHandle;  // even values; zero before the first snapshot
+  bool open = false;
+  std::size_t next = 0;
+};
+Snapshot g_snapshot;
+
+bool ParsePid(const char* text, std::uint32_t* pid) {
+  std::uint64_t value = 0;
+  if (*text == '\0') return false;
+  for (; *text != '\0'; ++text) {
+    if (*text < '0' || *text > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(*text - '0');
+    if (value > 0xFFFFFFFFu) return false;
+  }
+  *pid = static_cast<std::uint32_t>(value);
+  return value != 0;
+}
+
+// The name completed from argv[0] or the executable's path; only needed when
+// the kernel may have cut it.
+std::string_view CompleteFromFiles(int rootFd, std::uint32_t pid, std::string_view kernelName,
+                                   char* cmdline, std::size_t cmdlineSize, char* exe,
+                                   std::size_t exeSize) {
+  char path[32];
+  std::snprintf(path, sizeof path, "%u/cmdline", pid);
+  std::string_view completed =
+      CompleteName(kernelName, ReadSmallFile(rootFd, path, cmdline, cmdlineSize), {});
+  if (completed.size() != kernelName.size()) return completed;
+
+  std::snprintf(path, sizeof path, "%u/exe", pid);
+  const ssize_t n = readlinkat(rootFd, path, exe, exeSize);
+  if (n <= 0) return kernelName;
+  std::string_view exePath(exe, static_cast<std::size_t>(n));
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (exePath.size() > kDeleted.size() && exePath.substr(exePath.size() - kDeleted.size()) == kDeleted) {
+    exePath.remove_suffix(kDeleted.size());
+  }
+  return CompleteName(kernelName, {}, exePath);
+}
+
+bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
+  char path[32];
+  std::snprintf(path, sizeof path, "%u/stat", pid);
+  char stat[kStatBufferSize];
+  StatFields fields;
+  // A process that has gone since the directory was read is simply left out,
+  // and so is one that has ended and only waits to be collected: it runs no
+  // more and cannot be terminated.
+  if (!ParseStatLine(ReadSmallFile(rootFd, path, stat, sizeof stat), &fields)) return false;
+  if (HasEnded(fields)) return false;
+  record->pid = pid;
+  record->startTime = fields.startTime;
+  if (fields.name.size() == kKernelNameMax) {
+    char cmdline[4096];
+    char exe[4096];
+    StoreImageName(CompleteFromFiles(rootFd, pid, fields.name, cmdline, sizeof cmdline, exe, sizeof exe),
+                   record->name, sizeof record->name);
+  } else {
+    StoreImageName(fields.name, record->name, sizeof record->name);
+  }
+  return true;
+}
+
+Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
+  const int rootFd = OpenRoot();
+  if (rootFd < 0) {
+    SetLastError(ErrorFromErrno(errno));
+    return kInvalidHandleValue;
+  }
+  DIR* dir = fdopendir(dup(rootFd));
+  if (dir == nullptr) {
+    SetLastError(ErrorFromErrno(errno));
+    close(rootFd);
+    return kInvalidHandleValue;
+  }
+  std::vector<std::uint32_t> pids;
+  while (const dirent* d = readdir(dir)) {
+    std::uint32_t pid = 0;
+    if (ParsePid(d->d_name, &pid)) pids.push_back(pid);
+  }
+  closedir(dir);
+  std::sort(pids.begin(), pids.end());
+
+  g_snapshot.records.clear();
+  g_snapshot.records.reserve(pids.size());
+  for (std::uint32_t pid : pids) {
+    g_snapshot.records.emplace_back();
+    if (!ReadRecord(rootFd, pid, &g_snapshot.records.back())) g_snapshot.records.pop_back();
+  }
+  close(rootFd);
+  g_snapshot.handle += 2;
+  g_snapshot.open = true;
+  g_snapshot.next = 0;
+  return g_snapshot.handle;
+}
+
+int FillEntry(Handle snapshot, ProcessEntry* entry, bool first) {
+  if (snapshot != g_snapshot.handle || !g_snapshot.open) {
+    SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  if (entry == nullptr || entry->dwSize != sizeof(ProcessEntry)) {
+    SetLastError(kErrorBadLength);
+    return 0;
+  }
+  if (first) g_snapshot.next = 0;
+  if (g_snapshot.next >= g_snapshot.records.size()) {
+    SetLastError(kErrorNoMoreFiles);
+    return 0;
+  }
+  const Record& record = g_snapshot.records[g_snapshot.next++];
+  entry->th32ProcessID = record.pid;
+  std::memcpy(entry->szExeFile, record.name, sizeof entry->szExeFile);
+  return 1;
+}
+
+int First(Handle snapshot, ProcessEntry* entry) { return FillEntry(snapshot, entry, true); }
+int Next(Handle snapshot, ProcessEntry* entry) { return FillEntry(snapshot, entry, false); }
+
+}  // namespace
+
+const Record* FindRecord(std::uint32_t pid) {
+  const auto& records = g_snapshot.records;
+  auto it = std::lower_bound(records.begin(), records.end(), pid,
+                             [](const Record& r, std::uint32_t p) { return r.pid < p; });
+  return it != records.end() && it->pid == pid ? &*it : nullptr;
+}
+
+bool CloseSnapshot(Handle handle) {
+  if (handle == kNullHandle || handle != g_snapshot.handle || !g_snapshot.open) return false;
+  g_snapshot.open = false;
+  return true;
+}
+
+}  // namespace linux_backend
+
+ProcessApi BindProcessApi() {
+  ProcessApi api;
+  api.CreateToolhelp32Snapshot = linux_backend::CreateSnapshot;
+  api.Process32First = linux_backend::First;
+  api.Process32Next = linux_backend::Next;
+  return api;
+}
+
+std::uint32_t ProcessEntrySize() { return sizeof(ProcessEntry); }
+
+}  // namespace stopex
