@@ -26,6 +26,20 @@ std::size_t CutAtCharacter(const char* text, std::size_t length, std::size_t lim
   return i;
 }
 
+// The first "\" at or after text that is a character of its own, or null. The
+// text must begin at a character boundary; a lead byte with nothing after it
+// stands alone.
+const char* FindBackslash(const char* text, LeadBytePredicate isLeadByte) {
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (isLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+      ++p;
+    } else if (*p == '\\') {
+      return p;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
@@ -73,14 +87,14 @@ std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
   return nameLength + extensionLength;
 }
 
-bool MatchImageName(const char* imageName, const char* targetName) {
-  const char* firstBackslash = std::strchr(imageName, '\\');
+bool MatchImageName(const char* imageName, const char* targetName, LeadBytePredicate isLeadByte) {
+  const char* firstBackslash = FindBackslash(imageName, isLeadByte);
   if (firstBackslash == nullptr) return std::strcmp(imageName, targetName) == 0;
 
   // The pattern is "\" followed by the target; only its first occurrence counts.
   const std::size_t imageLength = std::strlen(imageName);
   const std::size_t targetLength = std::strlen(targetName);
-  for (const char* p = firstBackslash; p != nullptr; p = std::strchr(p + 1, '\\')) {
+  for (const char* p = firstBackslash; p != nullptr; p = FindBackslash(p + 1, isLeadByte)) {
     const std::size_t rest = imageLength - static_cast<std::size_t>(p + 1 - imageName);
     if (rest >= targetLength && std::memcmp(p + 1, targetName, targetLength) == 0) {
       return rest == targetLength;

@@ -19,7 +19,8 @@ std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
 
 // Both texts already upper-cased. A bare image name matches only when it
 // equals the target; one with a directory when the first occurrence of "\"
-// followed by the target is at its very end.
-bool MatchImageName(const char* imageName, const char* targetName);
+// followed by the target is at its very end. A "\" counts only as a character
+// of its own, never as the second byte of a double-byte character.
+bool MatchImageName(const char* imageName, const char* targetName, LeadBytePredicate isLeadByte);
 
 }  // namespace stopex

@@ -34,7 +34,7 @@ void PrepareKillMode(RunState& state) {
 }
 
 void KillModeEntry(RunState& state) {
-  if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName)) return;
+  if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte)) return;
   if (state.entry.th32ProcessID == state.ownProcessId) {
     state.ownProcessMatched = true;
     return;

@@ -10,7 +10,7 @@ void PrepareTestMode(RunState& state) { PrepareTargetName(state); }
 
 void TestModeEntry(RunState& state) {
   // The walk goes on after a hit: every mode sees the whole snapshot.
-  if (MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName)) state.runStatus = 0;
+  if (MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte)) state.runStatus = 0;
 }
 
 void TestModeReport(RunState& state) {

@@ -79,13 +79,24 @@ bool IsShiftJisLeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+bool IsGbkLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+
+bool IsBig5LeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+
 }  // namespace fake
 
 using fake::g_system;
 
 const char* GetCommandLineA() { return nullptr; }
 
-bool IsDBCSLeadByte(unsigned char byte) { return g_system.shiftJis && fake::IsShiftJisLeadByte(byte); }
+bool IsDBCSLeadByte(unsigned char byte) {
+  switch (g_system.codePage) {
+    case 932: return fake::IsShiftJisLeadByte(byte);
+    case 936: return fake::IsGbkLeadByte(byte);
+    case 950: return fake::IsBig5LeadByte(byte);
+    default: return false;
+  }
+}
 
 bool StandardOutputIsCharacterDevice() { return false; }
 
@@ -149,7 +160,7 @@ int CloseHandle(Handle handle) {
 
 std::uint32_t GetLastError() { return fake::g_lastError; }
 
-char* CharUpperA(char* text) { return AsciiUpper(text); }
+char* CharUpperA(char* text) { return AsciiUpper(text, IsDBCSLeadByte); }
 
 char* lstrcpyA(char* destination, const char* source) { return std::strcpy(destination, source); }
 

@@ -21,7 +21,7 @@ struct FakeSystem {
   std::vector<FakeProcess> processes;  // the snapshot, in order
   bool snapshotFails = false;          // CreateToolhelp32Snapshot gives INVALID_HANDLE_VALUE
   bool missing[3] = {false, false, false};  // bindings that yield nothing, in binding order
-  bool shiftJis = false;               // lead bytes of a simulated double-byte code page
+  int codePage = 0;                    // 932, 936 or 950: a simulated double-byte code page
   std::uint32_t ownPid = 4242;
   std::uint32_t entrySize = 296;
 
@@ -36,7 +36,10 @@ struct FakeSystem {
 FakeSystem& System();
 void Reset();
 
-// Shift-JIS lead bytes: 0x81-0x9F and 0xE0-0xFC.
+// Lead bytes of the double-byte code pages: 932 (Shift-JIS) 0x81-0x9F and
+// 0xE0-0xFC; 936 (GBK) and 950 (Big5) 0x81-0xFE.
 bool IsShiftJisLeadByte(unsigned char byte);
+bool IsGbkLeadByte(unsigned char byte);
+bool IsBig5LeadByte(unsigned char byte);
 
 }  // namespace stopex::fake

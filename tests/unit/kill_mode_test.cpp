@@ -85,6 +85,37 @@ TEST(KillMode, ReportsAFailureToTerminateItsOwnProcess) {
   EXPECT_EQ(result.out, "STOPEX.EXE Killed.OpenProcess() failed, err = 5\n");
 }
 
+// In a double-byte code page a character whose second byte is that of "\\"
+// is no separator: its process is not mistaken for another one's, and a
+// second byte in the range of the lower-case letters is not upper-cased.
+TEST(KillMode, NeverMistakesADoubleByteCharacterForASeparator) {
+  const struct {
+    int codePage;
+    std::string character;  // ends in 0x5C
+  } pages[] = {{932, "\x83\x5C"}, {936, "\x81\x5C"}, {950, "\xA5\x5C"}};
+  for (const auto& page : pages) {
+    const std::string lookalike = page.character + "x.exe";
+    Script({{10, lookalike}, {11, "x.exe"}, {12, "C:\\" + lookalike}, {13, "\x81\x61x.exe"}});
+    fake::System().codePage = page.codePage;
+    auto result = RunFake(Options("x.exe"));
+    EXPECT_EQ(result.out, "X.EXE Killed.") << page.codePage;
+    EXPECT_EQ(fake::System().terminated, (Pids{11})) << page.codePage;
+
+    Script({{10, lookalike}, {11, "x.exe"}, {12, "C:\\" + lookalike}});
+    fake::System().codePage = page.codePage;
+    result = RunFake(Options(lookalike.c_str()));
+    const std::string upper = page.character + "X.EXE";
+    EXPECT_EQ(result.out, upper + " Killed.C:\\" + upper + " Killed.") << page.codePage;
+    EXPECT_EQ(fake::System().terminated, (Pids{10, 12})) << page.codePage;
+  }
+  // 0x81 0x61 is one character of code page 932, not 0x81 and "a".
+  Script({{13, "\x81\x61x.exe"}, {14, "\x81\x41x.exe"}});
+  fake::System().codePage = 932;
+  const auto result = RunFake(Options("\x81\x61x.exe"));
+  EXPECT_EQ(result.out, "\x81\x61X.EXE Killed.");
+  EXPECT_EQ(fake::System().terminated, (Pids{13}));
+}
+
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;

@@ -112,8 +112,50 @@ TEST(MatchImageName, ComparesTheLastComponent) {
       {"X.EXE", "C:\\X.EXE", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(MatchImageName(c.image, c.target), c.expected) << c.image << " ~ " << c.target;
+    EXPECT_EQ(MatchImageName(c.image, c.target, NoLeadBytes), c.expected) << c.image << " ~ " << c.target;
+    // Without bytes of 0x80 and above, a double-byte code page changes nothing.
+    EXPECT_EQ(MatchImageName(c.image, c.target, fake::IsShiftJisLeadByte), c.expected) << c.image;
   }
+}
+
+// In the double-byte code pages many characters end in 0x5C, the byte of
+// "\": such a byte is part of its character and no separator.
+TEST(MatchImageName, KnowsDoubleByteCharacters) {
+  const struct {
+    const char* codePage;
+    LeadBytePredicate isLeadByte;
+    const char* character;  // a character whose second byte is 0x5C
+  } pages[] = {
+      {"932", fake::IsShiftJisLeadByte, "\x83\x5C"},  // katakana so
+      {"932", fake::IsShiftJisLeadByte, "\x95\x5C"},  // "table"
+      {"936", fake::IsGbkLeadByte, "\x81\x5C"},
+      {"950", fake::IsBig5LeadByte, "\xA5\x5C"},
+  };
+  for (const auto& page : pages) {
+    const std::string ch = page.character;
+    const struct {
+      std::string image;
+      std::string target;
+      bool expected;
+    } cases[] = {
+        {ch + "X.EXE", "X.EXE", false},  // no separator: the whole name must equal the target
+        {ch + "X.EXE", ch + "X.EXE", true},
+        {"C:\\" + ch + "X.EXE", "X.EXE", false},
+        {"C:\\" + ch + "X.EXE", ch + "X.EXE", true},
+        {ch + "\\X.EXE", "X.EXE", true},  // a real separator after the character
+        {"C:\\D\\" + ch, ch, true},
+        {"C:\\" + ch + ch + "X", ch + "X", false},
+        {"C:\\A" + ch + "\\X.EXE", "X.EXE", true},
+    };
+    for (const auto& c : cases) {
+      EXPECT_EQ(MatchImageName(c.image.c_str(), c.target.c_str(), page.isLeadByte), c.expected)
+          << page.codePage << ": " << c.image << " ~ " << c.target;
+    }
+  }
+  // In a single-byte code page the same bytes are two characters, a "\" among them.
+  EXPECT_TRUE(MatchImageName("\x83\x5CX.EXE", "X.EXE", NoLeadBytes));
+  // A lead byte at the very end stands alone.
+  EXPECT_TRUE(MatchImageName("A\\\x83", "\x83", fake::IsShiftJisLeadByte));
 }
 
 }  // namespace
