@@ -67,6 +67,14 @@ int TerminateProcess(Handle process, std::uint32_t exitCode);
 
 int CloseHandle(Handle handle);
 
+// Waits until every process behind the handles, each opened by OpenProcess
+// and terminated, has ended, or until the milliseconds have passed, whichever
+// comes first; all are waited for together. Sets ended[i] for each: false
+// only for a process that is still ending when the time is up. A process that
+// cannot be waited for counts as ended.
+void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t milliseconds,
+                      bool* ended);
+
 // The last error code of the calling thread, read right after a failed call.
 std::uint32_t GetLastError();
 

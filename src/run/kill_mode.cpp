@@ -1,29 +1,99 @@
 #include "run/kill_mode.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "match/target_name.h"
 #include "platform/process_api.h"
+#include "run/report.h"
 #include "run/target_preparation.h"
 
 namespace stopex {
 namespace {
 
+// How long, from the end of the walk, the processes terminated are waited for.
+constexpr std::uint32_t kEndingMilliseconds = 5000;
+
 void ReportFailure(RunState& state, const char* call) {
   // Read at once: nothing may run between the failed call and this.
-  const unsigned long code = GetLastError();
-  std::fprintf(state.out, "%s() failed, err = %lu\n", call, code);
+  const std::uint32_t code = GetLastError();
+  Message message;
+  Append(message, call);
+  Append(message, "() failed, err = ");
+  AppendNumber(message, code);
+  Append(message, "\n");
+  Write(message, state.out);
 }
 
-// Opens and terminates one process; true when the termination was started.
-bool Terminate(RunState& state, std::uint32_t processId) {
+// Opens and terminates one process. The handle of a process whose
+// termination was started is handed back, still open; null otherwise.
+Handle Terminate(RunState& state, std::uint32_t processId) {
   const Handle process = OpenProcess(kProcessTerminate, 0, processId);
   if (process == kNullHandle || process == kInvalidHandleValue) {
     ReportFailure(state, "OpenProcess");
-    return false;
+    return kNullHandle;
   }
-  const bool terminated = TerminateProcess(process, kTerminateExitCode) != 0;
-  if (!terminated) ReportFailure(state, "TerminateProcess");
+  if (TerminateProcess(process, kTerminateExitCode) != 0) return process;
+  ReportFailure(state, "TerminateProcess");
   CloseHandle(process);
-  return terminated;
+  return kNullHandle;
+}
+
+bool Grow(TerminatedProcesses& list) {
+  const std::size_t capacity = list.capacity == 0 ? 16 : list.capacity * 2;
+  auto* handles = static_cast<Handle*>(std::realloc(list.handles, capacity * sizeof(Handle)));
+  if (handles != nullptr) list.handles = handles;
+  auto* processes =
+      static_cast<TerminatedProcess*>(std::realloc(list.processes, capacity * sizeof(TerminatedProcess)));
+  if (processes != nullptr) list.processes = processes;
+  auto* ended = static_cast<bool*>(std::realloc(list.ended, capacity * sizeof(bool)));
+  if (ended != nullptr) list.ended = ended;
+  if (handles == nullptr || processes == nullptr || ended == nullptr) return false;
+  list.capacity = capacity;
+  return true;
+}
+
+// Waits for the listed processes together, says which are still ending when
+// the time is up, and closes every handle.
+void WaitForEnds(RunState& state, TerminatedProcesses& list) {
+  if (list.count == 0) return;
+  WaitForProcesses(list.handles, list.count, kEndingMilliseconds, list.ended);
+  for (std::size_t i = 0; i < list.count; ++i) {
+    if (!list.ended[i]) {
+      Message message;
+      Append(message, "stopex: ");
+      Append(message, list.processes[i].imageName);
+      Append(message, " (process ");
+      AppendNumber(message, list.processes[i].processId);
+      Append(message, ") is still ending\n");
+      Write(message, state.err);
+    }
+    CloseHandle(list.handles[i]);
+  }
+  list.count = 0;
+}
+
+// Keeps the handle of a terminated process until the walk is over. Should
+// there be no memory to keep it, that one process is waited for at once.
+void Keep(RunState& state, Handle process) {
+  TerminatedProcesses& list = state.terminated;
+  if (list.count == list.capacity && !Grow(list)) {
+    TerminatedProcesses alone;
+    bool ended = false;
+    TerminatedProcess record{};
+    alone.handles = &process;
+    alone.processes = &record;
+    alone.ended = &ended;
+    alone.count = 1;
+    record.processId = state.entry.th32ProcessID;
+    std::memcpy(record.imageName, state.entry.szExeFile, sizeof record.imageName);
+    WaitForEnds(state, alone);
+    return;
+  }
+  list.handles[list.count] = process;
+  list.processes[list.count].processId = state.entry.th32ProcessID;
+  std::memcpy(list.processes[list.count].imageName, state.entry.szExeFile, kExeFileSize);
+  ++list.count;
 }
 
 }  // namespace
@@ -39,19 +109,31 @@ void KillModeEntry(RunState& state) {
     state.ownProcessMatched = true;
     return;
   }
-  if (Terminate(state, state.entry.th32ProcessID)) {
-    std::fprintf(state.out, "%s Killed.", state.entry.szExeFile);
-    state.runStatus = 0;
-  }
+  const Handle process = Terminate(state, state.entry.th32ProcessID);
+  if (process == kNullHandle) return;
+  Message message;
+  Append(message, state.entry.szExeFile);
+  Append(message, " Killed.");
+  Write(message, state.out);
+  state.runStatus = 0;
+  Keep(state, process);
 }
 
 void KillModeAfterWalk(RunState& state) {
+  WaitForEnds(state, state.terminated);
+  std::free(state.terminated.handles);
+  std::free(state.terminated.processes);
+  std::free(state.terminated.ended);
+  state.terminated = TerminatedProcesses{};
   if (!state.ownProcessMatched) return;
   std::fflush(state.out);
   // On a real system a successful termination of the own process does not
   // return; should it return all the same, the run ends as the terminated
   // process would have.
-  if (Terminate(state, state.ownProcessId)) state.runStatus = static_cast<int>(kTerminateExitCode);
+  const Handle own = Terminate(state, state.ownProcessId);
+  if (own == kNullHandle) return;
+  CloseHandle(own);
+  state.runStatus = static_cast<int>(kTerminateExitCode);
 }
 
 }  // namespace stopex

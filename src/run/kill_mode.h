@@ -9,9 +9,10 @@ namespace stopex {
 void PrepareKillMode(RunState& state);
 void KillModeEntry(RunState& state);
 
-// The program's own process, when it matched, is terminated only now, after
-// every other match was attempted and the snapshot closed, and only once
-// everything reported so far has been written out.
+// Waits, five seconds at the most, until every process the walk terminated
+// has ended, and names on standard error each one that is still ending then.
+// The program's own process, when it matched, is terminated only after that,
+// once everything reported so far has been written out.
 void KillModeAfterWalk(RunState& state);
 
 }  // namespace stopex

@@ -1,9 +1,10 @@
 #include "run/run.h"
 
+#include "run/kill_mode.h"
 #include "run/list_mode.h"
+#include "run/report.h"
 #include "run/run_state.h"
 #include "run/test_mode.h"
-#include "run/kill_mode.h"
 
 namespace stopex {
 namespace {
@@ -48,19 +49,23 @@ int Run(const RunOptions& options, std::FILE* out, std::FILE* err) {
 
   state.api = BindProcessApi();
   if (const char* missing = MissingEntryPoint(state.api)) {
-    std::fprintf(err, "stopex: %s not found in KERNEL32.DLL\n", missing);
+    Message message;
+    Append(message, "stopex: ");
+    Append(message, missing);
+    Append(message, " not found in KERNEL32.DLL\n");
+    Write(message, err);
     return 1;
   }
 
   state.entry.dwSize = ProcessEntrySize();
   // A failed snapshot is INVALID_HANDLE_VALUE, on which Process32First fails:
-  // the walk then simply yields no entry.
+  // the walk then simply yields no entry, and there is no handle to close.
   state.snapshot = state.api.CreateToolhelp32Snapshot(kSnapProcess, 0);
   for (int more = state.api.Process32First(state.snapshot, &state.entry); more != 0;
        more = state.api.Process32Next(state.snapshot, &state.entry)) {
     HandleEntry(state);
   }
-  CloseHandle(state.snapshot);
+  if (state.snapshot != kInvalidHandleValue) CloseHandle(state.snapshot);
 
   if (state.mode == RunMode::Test) {
     TestModeReport(state);

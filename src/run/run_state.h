@@ -2,14 +2,29 @@
 // walk refills; the run driver holds it and hands it to the mode actions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
-#include "run/run_options.h"
 #include "match/target_name.h"
 #include "platform/process_api.h"
+#include "run/run_options.h"
 
 namespace stopex {
+
+// Kill mode: the processes terminated during the walk, whose handles are held
+// until they have ended. Three arrays side by side, grown together.
+struct TerminatedProcess {
+  std::uint32_t processId;
+  char imageName[kExeFileSize];  // as reported
+};
+struct TerminatedProcesses {
+  Handle* handles = nullptr;
+  TerminatedProcess* processes = nullptr;
+  bool* ended = nullptr;
+  std::size_t count = 0;
+  std::size_t capacity = 0;
+};
 
 struct RunState {
   RunOptions options;
@@ -23,6 +38,7 @@ struct RunState {
   // after every other match has been attempted.
   bool ownProcessMatched = false;
   std::uint32_t ownProcessId = 0;
+  TerminatedProcesses terminated;
   std::FILE* out = nullptr;
   std::FILE* err = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "match/target_name.h"
 #include "platform/process_api.h"
+#include "run/report.h"
 #include "run/target_preparation.h"
 
 namespace stopex {
@@ -15,8 +16,10 @@ void TestModeEntry(RunState& state) {
 
 void TestModeReport(RunState& state) {
   if (state.options.silent != 0) return;
-  std::fputs(state.targetName, state.out);
-  std::fputs(state.runStatus != 0 ? " wasn't running " : " was running ", state.out);
+  Message message;
+  Append(message, state.targetName);
+  Append(message, state.runStatus != 0 ? " wasn't running " : " was running ");
+  Write(message, state.out);
 }
 
 }  // namespace stopex

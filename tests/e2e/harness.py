@@ -58,6 +58,27 @@ def run(args, program=STOPEX, stdout=None, timeout=120):
         return result
 
 
+CRLF_USAGE = USAGE.replace(b"\n", b"\r\n")
+
+
+def listed():
+    """The image names a Windows list run prints, one per CR LF line."""
+    result = run([])
+    assert result.returncode == 0, result
+    return result.stdout.split(b"\r\n")
+
+
+def run_raw(tail):
+    """Runs the Windows program through the launcher with the raw command
+    line '"PROGRAM" ' + tail, bytes exactly as they stand. The launcher
+    prints the exit code Windows reports after the program's own output."""
+    line = b'"Z:' + STOPEX.replace("/", "\\").encode() + b'" ' + tail
+    with tempfile.NamedTemporaryFile(suffix=".txt") as file:
+        file.write(line)
+        file.flush()
+        return run(["-file", "Z:" + file.name.replace("/", "\\")], program=LAUNCHER)
+
+
 class Sleepers:
     """Copies of the sleeper under crafted names; a context manager that
     terminates every copy it started, and only those."""

@@ -3,6 +3,7 @@
 import os
 import shutil
 import signal
+import time
 import unittest
 
 from harness import STOPEX, Sleepers, TestCase, run, unique, wait_gone
@@ -10,6 +11,19 @@ from harness import STOPEX, Sleepers, TestCase, run, unique, wait_gone
 
 def killed(process):
     return wait_gone(process) and process.returncode == -signal.SIGKILL
+
+
+def state(process):
+    """The process's state letter in /proc ("Z" once it has ended and waits
+    to be collected by this test, its parent)."""
+    with open(f"/proc/{process.pid}/stat", "rb") as file:
+        line = file.read()
+    return line[line.rindex(b")") + 2:line.rindex(b")") + 3]
+
+
+def resident_megabytes(process):
+    with open(f"/proc/{process.pid}/statm") as file:
+        return int(file.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") >> 20
 
 
 class KillMode(TestCase):
@@ -29,6 +43,26 @@ class KillMode(TestCase):
             # Nothing left to kill: no output, status 1.
             self.assertRun(run([name]), 1)
             self.assertRun(run([name, "-t"]), 1, upper + b" wasn't running ")
+
+    def test_returns_only_once_every_process_it_killed_has_ended(self):
+        # Victims that hold much memory take a while to be torn down after
+        # the signal; by the time the program returns they must have ended.
+        megabytes = 300
+        for _ in range(3):
+            name = unique()
+            with Sleepers() as sleepers:
+                victims = [sleepers.start(name, args=["-m", str(megabytes)]) for _ in range(4)]
+                deadline = time.monotonic() + 120  # only keeps a fault from hanging the test
+                for victim in victims:
+                    while resident_megabytes(victim) < megabytes:
+                        self.assertIsNone(victim.poll(), "a victim ended before it was killed")
+                        self.assertLess(time.monotonic(), deadline, "a victim did not fill its memory")
+                        time.sleep(0.05)
+                result = run([name])
+                self.assertRun(result, 0, (name.upper().encode() + b" Killed.") * 4)
+                self.assertEqual([state(victim) for victim in victims], [b"Z"] * 4)
+                for victim in victims:
+                    self.assertTrue(killed(victim))
 
     def test_a_typed_directory_and_case_do_not_matter(self):
         name = unique("kill-me-with-a-long-name-", 6)

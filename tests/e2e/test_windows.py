@@ -2,19 +2,10 @@
 
 import os
 import subprocess
-import tempfile
 import time
 import unittest
 
-from harness import EMULATOR, LAUNCHER, STOPEX, USAGE, Sleepers, TestCase, run, unique
-
-CRLF_USAGE = USAGE.replace(b"\n", b"\r\n")
-
-
-def listed():
-    result = run([])
-    assert result.returncode == 0, result
-    return result.stdout.split(b"\r\n")
+from harness import CRLF_USAGE, EMULATOR, LAUNCHER, STOPEX, Sleepers, TestCase, listed, run, run_raw, unique
 
 
 def tearDownModule():
@@ -73,11 +64,7 @@ class HostileCommandLines(TestCase):
     def raw(self, tail):
         """Runs stopex with the raw command line tail; returns its exit code
         and its output, the usage text (on standard error) checked on the way."""
-        line = b'"Z:' + STOPEX.replace("/", "\\").encode() + b'" ' + tail
-        with tempfile.NamedTemporaryFile(suffix=".txt") as file:
-            file.write(line)
-            file.flush()
-            result = run(["-file", "Z:" + file.name.replace("/", "\\")], program=LAUNCHER)
+        result = run_raw(tail)
         out, _, code = result.stdout.rpartition(b"exit code ")
         status = int(code.strip())
         self.assertEqual(result.stderr, CRLF_USAGE if status == 7 else b"")

@@ -125,6 +125,11 @@ Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t
     fake::g_lastError = process->openError;
     return kNullHandle;
   }
+  // The identity guard: the id now belongs to a process of another name.
+  if (!process->runningImage.empty() && process->runningImage != process->imageName) {
+    fake::g_lastError = 87;
+    return kNullHandle;
+  }
   // The handle value carries the pid, so that a later call can find it.
   const Handle handle = (static_cast<Handle>(processId) << 8) | (fake::g_nextHandle++ & 0xFF);
   fake::g_open.insert(handle);
@@ -156,6 +161,16 @@ int CloseHandle(Handle handle) {
   }
   --g_system.openHandles;
   return 1;
+}
+
+void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t milliseconds,
+                      bool* ended) {
+  fake::Log("WaitForProcesses " + std::to_string(count) + " " + std::to_string(milliseconds));
+  ++g_system.waits;
+  for (std::size_t i = 0; i < count; ++i) {
+    const fake::FakeProcess* process = fake::Find(static_cast<std::uint32_t>(processes[i] >> 8));
+    ended[i] = fake::g_open.count(processes[i]) == 0 || process == nullptr || !process->keepsEnding;
+  }
 }
 
 std::uint32_t GetLastError() { return fake::g_lastError; }

@@ -15,6 +15,8 @@ struct FakeProcess {
   std::string imageName;
   std::uint32_t openError = 0;       // nonzero: OpenProcess fails with this code
   std::uint32_t terminateError = 0;  // nonzero: TerminateProcess fails with this code
+  bool keepsEnding = false;          // terminated, it has still not ended when a wait is over
+  std::string runningImage = {};     // the image the id now runs, when another took it over
 };
 
 struct FakeSystem {
@@ -30,6 +32,7 @@ struct FakeSystem {
   std::vector<std::uint32_t> terminated; // pids whose termination succeeded
   int openHandles = 0;                   // process and snapshot handles not yet closed
   int closeErrors = 0;                   // CloseHandle on a handle that was not open
+  int waits = 0;                         // calls of WaitForProcesses
 };
 
 // The one scripted system; Reset() before each test.

@@ -52,17 +52,70 @@ TEST(KillMode, AttemptsEveryMatchAndReportsEachOutcomeInOrder) {
   }
 }
 
+// A refused termination's handle is closed at once; a terminated process's
+// is held until, after the walk, all of them have been waited for together.
 TEST(KillMode, ClosesEachProcessHandleOnceAfterEitherOutcome) {
-  Script({{10, "x.exe"}, {11, "x.exe", 0, 5}, {12, "x.exe", 5}});
+  Script({{10, "x.exe"}, {11, "x.exe", 0, 5}, {12, "x.exe", 5}, {13, "x.exe"}});
   RunFake(Options("x.exe"));
   EXPECT_EQ(fake::System().calls,
             (Calls{"BindProcessApi", "CreateToolhelp32Snapshot 2 0", "Process32First dwSize=296",
-                   "OpenProcess 1 0 10", "TerminateProcess process 10 4294967295", "CloseHandle process 10",
+                   "OpenProcess 1 0 10", "TerminateProcess process 10 4294967295",
                    "Process32Next dwSize=296",
                    "OpenProcess 1 0 11", "TerminateProcess process 11 4294967295", "CloseHandle process 11",
                    "Process32Next dwSize=296",
                    "OpenProcess 1 0 12",
-                   "Process32Next dwSize=296", "CloseHandle snapshot"}));
+                   "Process32Next dwSize=296",
+                   "OpenProcess 1 0 13", "TerminateProcess process 13 4294967295",
+                   "Process32Next dwSize=296", "CloseHandle snapshot",
+                   "WaitForProcesses 2 5000", "CloseHandle process 10", "CloseHandle process 13"}));
+}
+
+TEST(KillMode, NamesEachProcessStillEndingWhenTheWaitIsOver) {
+  fake::FakeProcess stuck{11, "C:\\T\\x.exe"};
+  stuck.keepsEnding = true;
+  Script({{10, "x.exe"}, stuck, {12, "y.exe"}, {13, "x.exe", 0, 5}});
+  const auto result = RunFake(Options("x.exe"));
+  EXPECT_EQ(result.status, 0);  // the terminations were started: the status stays
+  EXPECT_EQ(result.out, "X.EXE Killed.C:\\T\\X.EXE Killed.TerminateProcess() failed, err = 5\n");
+  EXPECT_EQ(result.err, "stopex: C:\\T\\X.EXE (process 11) is still ending\n");
+  EXPECT_EQ(fake::System().waits, 1);
+  EXPECT_EQ(fake::System().openHandles, 0);
+  EXPECT_EQ(fake::System().closeErrors, 0);
+
+  // Nothing terminated, nothing to wait for.
+  Script({{13, "x.exe", 0, 5}, {14, "x.exe", 87}});
+  RunFake(Options("x.exe"));
+  EXPECT_EQ(fake::System().waits, 0);
+}
+
+// Entries a real Windows snapshot holds and that cannot be terminated, and
+// an id that another process took over since the snapshot: each gives the
+// failure line of today, and nothing is terminated.
+TEST(KillMode, ReportsTheEntriesOnlyRealWindowsShows) {
+  fake::FakeProcess reused{500, "x.exe"};
+  reused.runningImage = "other.exe";
+  const struct {
+    const char* what;
+    fake::FakeProcess process;
+    const char* target;
+    std::string out;
+  } cases[] = {
+      {"the idle process", {0, "[System Process]", 87}, "[System Process]", "OpenProcess() failed, err = 87\n"},
+      {"the kernel", {4, "System", 5}, "system", "OpenProcess() failed, err = 5\n"},
+      {"a protected process", {600, "csrss.exe", 5}, "csrss.exe", "OpenProcess() failed, err = 5\n"},
+      {"another user's process", {700, "x.exe", 5}, "x.exe", "OpenProcess() failed, err = 5\n"},
+      {"a process still running down", {800, "x.exe", 0, 5}, "x.exe", "TerminateProcess() failed, err = 5\n"},
+      {"an id taken over by another name", reused, "x.exe", "OpenProcess() failed, err = 87\n"},
+  };
+  for (const auto& c : cases) {
+    Script({c.process});
+    const auto result = RunFake(Options(c.target));
+    EXPECT_EQ(result.status, 1) << c.what;
+    EXPECT_EQ(result.out, c.out) << c.what;
+    EXPECT_EQ(result.err, "") << c.what;
+    EXPECT_TRUE(fake::System().terminated.empty()) << c.what;
+    EXPECT_EQ(fake::System().openHandles, 0) << c.what;
+  }
 }
 
 TEST(KillMode, TerminatesItsOwnProcessLastAfterWritingOutEarlierReports) {
@@ -73,8 +126,10 @@ TEST(KillMode, TerminatesItsOwnProcessLastAfterWritingOutEarlierReports) {
   EXPECT_EQ(fake::System().terminated, (Pids{10, 12, 4242}));
   const Calls& calls = fake::System().calls;
   const auto closed = std::find(calls.begin(), calls.end(), "CloseHandle snapshot");
+  const auto waited = std::find(calls.begin(), calls.end(), "WaitForProcesses 2 5000");
   const auto own = std::find(calls.begin(), calls.end(), "OpenProcess 1 0 4242");
-  EXPECT_LT(closed, own);  // the whole walk first
+  EXPECT_LT(closed, waited);  // the whole walk first, then the wait for the others
+  EXPECT_LT(waited, own);
   EXPECT_EQ(fake::System().openHandles, 0);
 }
 

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -29,6 +30,27 @@ Handle NewSlot(const ProcessSlot& slot) {
   }
   g_slots.push_back(slot);
   return HandleForSlot(g_slots.size() - 1);
+}
+
+// Process descriptors held open, and how many the process may have open in
+// all, less a reserve for reading /proc and for the streams: kill mode keeps
+// the descriptors of the processes it terminated until they have ended, and
+// reaching the limit would make every later /proc read fail.
+std::size_t g_heldDescriptors = 0;
+constexpr rlim_t kReservedDescriptors = 64;
+
+bool RoomForDescriptor() {
+  static rlim_t limit = 0;
+  if (limit == 0 || g_heldDescriptors + kReservedDescriptors >= limit) {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0) return false;
+    if (g_heldDescriptors + kReservedDescriptors >= files.rlim_cur && files.rlim_cur < files.rlim_max) {
+      files.rlim_cur = files.rlim_max;  // the soft limit may be raised as far as the hard one
+      if (setrlimit(RLIMIT_NOFILE, &files) != 0) getrlimit(RLIMIT_NOFILE, &files);
+    }
+    limit = files.rlim_cur;
+  }
+  return g_heldDescriptors + kReservedDescriptors < limit;
 }
 
 Handle Fail(std::uint32_t code) {
@@ -68,25 +90,29 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
   ProcessSlot slot;
   slot.pid = processId;
   slot.startTime = record->startTime;
-  slot.fd = PidfdOpen(static_cast<int>(processId));
+  // Without room for one more descriptor, the process is held by id instead.
+  const bool room = RoomForDescriptor();
+  slot.fd = room ? PidfdOpen(static_cast<int>(processId)) : -1;
   if (slot.fd >= 0) {
+    ++g_heldDescriptors;
     // The descriptor pins the process; checking the start time after taking
     // it proves the descriptor is for the process the snapshot saw.
     slot.kind = SlotKind::ProcessFd;
+    int error = 0;
     if (CheckProcess(processId, record->startTime) == Liveness::Gone) {
-      close(slot.fd);
-      return Fail(kErrorInvalidParameter);
+      error = ESRCH;
+    } else if (PidfdSendSignal(slot.fd, 0) != 0) {
+      error = errno;
     }
-    if (PidfdSendSignal(slot.fd, 0) != 0) {
-      const int error = errno;
-      close(slot.fd);
-      return Fail(ErrorFromErrno(error));
-    }
-    return NewSlot(slot);
+    if (error == 0) return NewSlot(slot);
+    close(slot.fd);
+    --g_heldDescriptors;
+    return Fail(ErrorFromErrno(error));
   }
-  if (errno != ENOSYS) return Fail(ErrorFromErrno(errno));
+  if (room && errno != ENOSYS && errno != EMFILE && errno != ENFILE) return Fail(ErrorFromErrno(errno));
 
-  // No process descriptors on this kernel: the same checks by id.
+  // No process descriptors on this kernel, or no room for one more: the same
+  // checks by id.
   slot.kind = SlotKind::ProcessId;
   if (CheckProcess(processId, record->startTime) == Liveness::Gone) return Fail(kErrorInvalidParameter);
   if (kill(static_cast<pid_t>(processId), 0) != 0) return Fail(ErrorFromErrno(errno));
@@ -100,7 +126,10 @@ int CloseHandle(Handle handle) {
     SetLastError(kErrorInvalidHandle);
     return 0;
   }
-  if (slot->fd >= 0) close(slot->fd);
+  if (slot->fd >= 0) {
+    close(slot->fd);
+    --g_heldDescriptors;
+  }
   *slot = ProcessSlot{};
   return 1;
 }

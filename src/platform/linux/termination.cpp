@@ -1,10 +1,14 @@
 // The Linux backend's termination: SIGKILL through the process descriptor,
-// or by id after the same identity checks where there is none.
+// or by id after the same identity checks where there is none; and the wait
+// until the terminated processes have ended.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <vector>
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include "platform/linux/pidfd.h"
@@ -41,6 +45,66 @@ int TerminateProcess(Handle process, std::uint32_t exitCode) {
   }
   SetLastError(ErrorFromErrno(errno));
   return 0;
+}
+
+namespace {
+
+std::int64_t NowMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// How often a process without a descriptor is looked at again.
+constexpr int kRecheckMilliseconds = 2;
+
+}  // namespace
+
+// A process descriptor becomes readable once its process has ended (gone, or
+// a zombie that waits to be collected); a process held by id is looked at in
+// /proc until it is gone, a zombie, or its id belongs to another process.
+void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t milliseconds,
+                      bool* ended) {
+  const std::int64_t deadline = NowMilliseconds() + milliseconds;
+  std::vector<pollfd> descriptors;  // poll passes over those set to -1: ended
+  std::vector<std::size_t> owners;
+  std::vector<std::size_t> byId;
+  for (std::size_t i = 0; i < count; ++i) {
+    const ProcessSlot* slot = SlotForHandle(processes[i]);
+    ended[i] = slot == nullptr || slot->kind == SlotKind::Self;
+    if (ended[i]) continue;
+    if (slot->kind == SlotKind::ProcessFd) {
+      descriptors.push_back({slot->fd, POLLIN, 0});
+      owners.push_back(i);
+    } else {
+      byId.push_back(i);
+    }
+  }
+  std::size_t descriptorsLeft = descriptors.size();
+  std::size_t idsLeft = byId.size();
+  while (descriptorsLeft + idsLeft > 0) {
+    for (std::size_t i : byId) {
+      const ProcessSlot* slot = SlotForHandle(processes[i]);
+      if (!ended[i] && CheckProcess(slot->pid, slot->startTime) == Liveness::Gone) {
+        ended[i] = true;
+        --idsLeft;
+      }
+    }
+    // Once the time is up, one last look that does not wait.
+    const std::int64_t left = deadline - NowMilliseconds();
+    std::int64_t timeout = left > 0 ? left : 0;
+    if (idsLeft > 0 && timeout > kRecheckMilliseconds) timeout = kRecheckMilliseconds;
+    if (poll(descriptors.data(), descriptors.size(), static_cast<int>(timeout)) > 0) {
+      for (std::size_t k = 0; k < descriptors.size(); ++k) {
+        if (descriptors[k].fd >= 0 && descriptors[k].revents != 0) {
+          ended[owners[k]] = true;
+          descriptors[k].fd = -1;
+          --descriptorsLeft;
+        }
+      }
+    }
+    if (left <= 0) break;
+  }
 }
 
 }  // namespace stopex

@@ -1,5 +1,6 @@
 // The Windows backend: the kernel and user library calls themselves. The
-// snapshot functions are bound by name at run time, never imported.
+// snapshot functions are bound by name at run time, never imported. Process
+// handles and their waits are in process_handles.cpp.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -8,6 +9,7 @@
 #include <io.h>
 
 #include "platform/process_api.h"
+#include "platform/windows/identity.h"
 
 #if !defined(_WIN64)
 static_assert(sizeof(PROCESSENTRY32) == 296, "the single-byte process entry of 32-bit Windows");
@@ -41,6 +43,7 @@ int Walk(WalkFn fn, Handle snapshot, ProcessEntry* entry) {
   static_assert(sizeof entry->szExeFile == sizeof native.szExeFile, "image-name fields");
   std::memcpy(entry->szExeFile, native.szExeFile, sizeof entry->szExeFile);
   entry->szExeFile[sizeof entry->szExeFile - 1] = '\0';
+  windows_backend::RememberListed(native.th32ProcessID, entry->szExeFile);
   return 1;
 }
 
@@ -74,16 +77,6 @@ ProcessApi BindProcessApi() {
 std::uint32_t ProcessEntrySize() { return sizeof(PROCESSENTRY32); }
 
 std::uint32_t GetCurrentProcessId() { return ::GetCurrentProcessId(); }
-
-Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t processId) {
-  return FromNative(::OpenProcess(desiredAccess, inheritHandle, processId));
-}
-
-int TerminateProcess(Handle process, std::uint32_t exitCode) {
-  return ::TerminateProcess(ToNative(process), exitCode) != FALSE ? 1 : 0;
-}
-
-int CloseHandle(Handle handle) { return ::CloseHandle(ToNative(handle)) != FALSE ? 1 : 0; }
 
 std::uint32_t GetLastError() { return ::GetLastError(); }
 

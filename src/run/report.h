@@ -1,0 +1,27 @@
+// One message built from its pieces and written with one call, so that it
+// reaches an unbuffered console in one write rather than piece by piece.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace stopex {
+
+// Long enough for the longest message: an image name of 259 bytes and the
+// words around it, or a process id and an error code.
+struct Message {
+  char text[512];
+  std::size_t length = 0;
+};
+
+// Appends a text; what would not fit is dropped.
+void Append(Message& message, const char* text);
+
+// Appends a number in unsigned decimal.
+void AppendNumber(Message& message, std::uint32_t number);
+
+// Writes the message with one call.
+void Write(const Message& message, std::FILE* stream);
+
+}  // namespace stopex
