@@ -8,8 +8,9 @@ from harness import USAGE, Sleepers, TestCase, run, unique
 
 
 def running_processes():
-    """Every process /proc shows that has not ended: its id mapped to its
-    start time and its name as the kernel keeps it."""
+    """Every process /proc shows that has not ended, kernel threads aside
+    (their workers rename themselves as they take up work): its id mapped to
+    its start time and its name as the kernel keeps it."""
     processes = {}
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -19,7 +20,8 @@ def running_processes():
             continue  # gone while the directory was read
         name = line[line.index(b"(") + 1:line.rindex(b")")]
         fields = line[line.rindex(b")") + 2:].split()
-        if fields[0] not in (b"Z", b"X"):
+        kernel_thread = int(fields[6]) & 0x00200000  # PF_KTHREAD
+        if fields[0] not in (b"Z", b"X") and not kernel_thread:
             processes[pid] = (fields[19], bytes(b if 0x20 <= b != 0x7F else ord("?") for b in name))
     return processes
 
