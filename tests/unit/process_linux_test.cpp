@@ -215,6 +215,33 @@ TEST_F(FakeProc, RefusesAProcessThatHasEnded) {
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
 }
 
+TEST_F(FakeProc, WaitsUntilTheTerminatedProcessHasEndedAndNoLonger) {
+  const pid_t child = StartChild();
+  ASSERT_GT(child, 0);
+  std::ifstream realStat("/proc/" + std::to_string(child) + "/stat");
+  Write(std::to_string(child) + "/stat", std::string(std::istreambuf_iterator<char>(realStat), {}));
+  ASSERT_EQ(Walk().size(), 1u);
+  const Handle handle = OpenProcess(kProcessTerminate, 0, static_cast<std::uint32_t>(child));
+  ASSERT_NE(handle, kNullHandle);
+
+  // Not terminated, the child never ends by itself: the wait runs out.
+  bool ended = true;
+  WaitForProcesses(&handle, 1, 50, &ended);
+  EXPECT_FALSE(ended);
+  EXPECT_TRUE(Alive(child));
+
+  // Terminated, it has ended by the time the wait returns: a zombie that
+  // waits for this test, its parent.
+  ASSERT_EQ(TerminateProcess(handle, kTerminateExitCode), 1);
+  WaitForProcesses(&handle, 1, 60000, &ended);
+  EXPECT_TRUE(ended);
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT), 0);
+  EXPECT_EQ(info.si_pid, child);  // already there to be collected
+  EXPECT_EQ(CloseHandle(handle), 1);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+}
+
 TEST(ProcessLinux, TerminatingItselfWritesOutWhatIsBufferedAndExitsWith255) {
   int pipeFds[2];
   ASSERT_EQ(pipe(pipeFds), 0);
