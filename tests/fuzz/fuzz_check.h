@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "fake/process_fake.h"
+#include "match/code_page.h"
 
 // An odd selector byte simulates a double-byte code page (Shift-JIS), an even
 // one a single-byte code page.
