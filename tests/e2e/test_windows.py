@@ -55,6 +55,12 @@ class Windows(TestCase):
             self.assertEqual(result.stdout, name.upper().encode() + b" Killed.exit code 4294967295\r\n")
 
 
+    def test_carries_the_projects_version(self):
+        version = os.environ["STOPEX_VERSION"]
+        result = run([STOPEX], program=os.environ["STOPEX_VERSION_READER"])
+        self.assertRun(result, 0, f"{version}.0\r\n{version}\r\nstopex\r\n".encode())
+
+
 class HostileCommandLines(TestCase):
     """Raw command lines, bytes exactly as they stand, through the launcher."""
 
