@@ -25,11 +25,17 @@ def build(work):
     stopex = os.path.join(ROOT, "build", "release", "stopex")
     subprocess.run(["cmake", "--workflow", "--preset", "release"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
+    # Beside the release build (static), the same linked against the system's
+    # C library, to show what loading it costs each run.
+    dynamic = os.path.join(work, "dynamic")
+    subprocess.run(["cmake", "-S", ROOT, "-B", dynamic, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF",
+                    "-DSTOPEX_STATIC=OFF"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", dynamic, "-j2"], check=True, stdout=subprocess.DEVNULL)
     floor = os.path.join(work, "floor")
     subprocess.run(["cc", "-O2", "-o", floor, os.path.join(ROOT, "bench", "floor.c")], check=True)
     peak = os.path.join(work, "peak")
     subprocess.run(["cc", "-O2", "-o", peak, os.path.join(ROOT, "bench", "peak.c")], check=True)
-    return stopex, floor, peak
+    return stopex, os.path.join(dynamic, "stopex"), floor, peak
 
 
 def measure(argv):
@@ -60,7 +66,7 @@ def syscalls_per_process(argv, processes):
     return calls, calls / processes
 
 
-def run_size(count, stopex, floor, peak, rounds, work):
+def run_size(count, stopex, dynamic, floor, peak, rounds, work):
     name = "bnch" + os.urandom(3).hex()
     sleeper = os.path.join(work, name)
     shutil.copy(shutil.which("sleep"), sleeper)
@@ -73,6 +79,7 @@ def run_size(count, stopex, floor, peak, rounds, work):
         commands = {
             "stopex NAME -t (hit)": [stopex, name, "-t"],
             "stopex NAME -t (miss)": [stopex, missing, "-t"],
+            "stopex NAME -t (hit), dynamic C library": [dynamic, name, "-t"],
             "stopex (list)": [stopex],
             "floor (hit)": [floor, name],
             "pgrep -x NAME": [shutil.which("pgrep"), "-x", name],
@@ -116,9 +123,9 @@ def main():
     parser.add_argument("--rounds", type=int, default=41)
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="stopex-bench-") as work:
-        stopex, floor, peak = build(work)
+        stopex, dynamic, floor, peak = build(work)
         for count in (int(size) for size in args.sizes.split(",")):
-            run_size(count, stopex, floor, peak, args.rounds, work)
+            run_size(count, stopex, dynamic, floor, peak, args.rounds, work)
 
 
 if __name__ == "__main__":
