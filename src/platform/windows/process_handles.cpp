@@ -4,18 +4,16 @@
 
 #include "platform/process_api.h"
 #include "platform/windows/identity.h"
-
-namespace stopex {
-namespace {
-
-HANDLE ToNative(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
-Handle FromNative(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
+#include "platform/windows/native_handle.h"
 
 #ifndef PROCESS_QUERY_LIMITED_INFORMATION
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
 #endif
 
-}  // namespace
+namespace stopex {
+
+using windows_backend::FromNative;
+using windows_backend::ToNative;
 
 // The process is opened with the access asked for plus the right to query
 // its image name (for the identity guard) and to wait for it; where the

@@ -10,6 +10,7 @@
 
 #include "platform/process_api.h"
 #include "platform/windows/identity.h"
+#include "platform/windows/native_handle.h"
 
 #if !defined(_WIN64)
 static_assert(sizeof(PROCESSENTRY32) == 296, "the single-byte process entry of 32-bit Windows");
@@ -25,8 +26,8 @@ CreateSnapshotFn g_createSnapshot = nullptr;
 WalkFn g_first = nullptr;
 WalkFn g_next = nullptr;
 
-HANDLE ToNative(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
-Handle FromNative(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
+using windows_backend::FromNative;
+using windows_backend::ToNative;
 
 Handle CreateSnapshot(std::uint32_t flags, std::uint32_t processId) {
   return FromNative(g_createSnapshot(flags, processId));
