@@ -7,6 +7,7 @@
 #include "cli/split_command_line.h"
 #include "cli/usage.h"
 #include "platform/process_api.h"
+#include "run/report.h"
 #include "run/run.h"
 
 namespace {
@@ -29,6 +30,18 @@ void ConfigureStandardStreams() {
 int main(int argc, char** argv) {
   using namespace stopex;
   ConfigureStandardStreams();
+
+  // An argument that the code page can render only as a look-alike (a
+  // fullwidth "ｘ.exe" as "x.exe") names no process that the program could
+  // tell apart: it is refused before anything else is looked at.
+  if (!CommandLineIsExact()) {
+    Message message;
+    Append(message, "stopex: an argument cannot be written in this system's code page (");
+    AppendNumber(message, GetACP());
+    Append(message, ")\n");
+    Write(message, stderr);
+    return kUsageExitStatus;
+  }
 
   // Where the system hands over the raw command line, the program splits it
   // itself so that the rules do not depend on the runtime's startup code.

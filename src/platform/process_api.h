@@ -39,9 +39,21 @@ struct ProcessApi {
   int (*Process32Next)(Handle snapshot, ProcessEntry* entry) = nullptr;
 };
 
-// The process's raw command line, or null where the system hands over an
-// already split argument vector instead (then argv is used as given).
+// The process's raw command line in the ANSI code page, or null where the
+// system hands over an already split argument vector instead (then argv is
+// used as given). Where the system keeps the command line in Unicode, the
+// arguments are rendered exactly, never by a look-alike; the program-name
+// token may be replaced by an empty quoted one, which the splitter skips.
 const char* GetCommandLineA();
+
+// False when an argument on the command line holds a character that the ANSI
+// code page cannot hold exactly: its single-byte form is only a look-alike
+// (or the default character), and must not be acted on.
+bool CommandLineIsExact();
+
+// The number of the active ANSI code page, for messages; 0 where texts are
+// plain bytes.
+std::uint32_t GetACP();
 
 // True when the byte is the lead byte of a double-byte character in the
 // active ANSI code page.
@@ -74,6 +86,21 @@ int CloseHandle(Handle handle);
 // cannot be waited for counts as ended.
 void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t milliseconds,
                       bool* ended);
+
+// What the name a snapshot entry listed is to the process behind it.
+enum class ListedName {
+  Exact,     // the process's own name, or all that can be learned of it
+  LookAlike, // only a rendering of the process's own name, which holds
+             // characters the ANSI code page cannot hold exactly
+  Other,     // the id now belongs to another process (last error 87)
+};
+
+// Compares the listed name of a snapshot entry with the name the system
+// holds for the process, as exactly as the system can tell. With a handle
+// from OpenProcess, which pins the id, the process behind the handle is
+// asked; with the null handle, the process with that id. Where the true
+// name cannot be learned, the listed name stands: Exact.
+ListedName CompareListedName(Handle process, std::uint32_t processId, const char* listedName);
 
 // The last error code of the calling thread, read right after a failed call.
 std::uint32_t GetLastError();

@@ -25,13 +25,37 @@ void ReportFailure(RunState& state, const char* call) {
   Write(message, state.out);
 }
 
-// Opens and terminates one process. The handle of a process whose
+// A process whose own name the code page cannot hold exactly was listed
+// under a look-alike of it: it is not the process asked for.
+void PassOver(RunState& state, std::uint32_t processId) {
+  Message message;
+  Append(message, "stopex: process ");
+  AppendNumber(message, processId);
+  Append(message, " left alone: its name only resembles ");
+  Append(message, state.targetName);
+  Append(message, "\n");
+  Write(message, state.err);
+}
+
+// Opens and terminates one process, once it is known to be the very process
+// that was listed under this name (unless that is known already: null). The handle of a process whose
 // termination was started is handed back, still open; null otherwise.
-Handle Terminate(RunState& state, std::uint32_t processId) {
+Handle Terminate(RunState& state, std::uint32_t processId, const char* listedName) {
   const Handle process = OpenProcess(kProcessTerminate, 0, processId);
   if (process == kNullHandle || process == kInvalidHandleValue) {
     ReportFailure(state, "OpenProcess");
     return kNullHandle;
+  }
+  switch (listedName == nullptr ? ListedName::Exact : CompareListedName(process, processId, listedName)) {
+    case ListedName::Other:  // the id changed hands since the snapshot
+      ReportFailure(state, "OpenProcess");
+      CloseHandle(process);
+      return kNullHandle;
+    case ListedName::LookAlike:
+      PassOver(state, processId);
+      CloseHandle(process);
+      return kNullHandle;
+    case ListedName::Exact: break;
   }
   if (TerminateProcess(process, kTerminateExitCode) != 0) return process;
   ReportFailure(state, "TerminateProcess");
@@ -106,10 +130,15 @@ void PrepareKillMode(RunState& state) {
 void KillModeEntry(RunState& state) {
   if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte)) return;
   if (state.entry.th32ProcessID == state.ownProcessId) {
-    state.ownProcessMatched = true;
+    // Its id cannot change hands while it runs: only its name is in question.
+    if (CompareListedName(kNullHandle, state.ownProcessId, state.entry.szExeFile) == ListedName::LookAlike) {
+      PassOver(state, state.ownProcessId);
+    } else {
+      state.ownProcessMatched = true;
+    }
     return;
   }
-  const Handle process = Terminate(state, state.entry.th32ProcessID);
+  const Handle process = Terminate(state, state.entry.th32ProcessID, state.entry.szExeFile);
   if (process == kNullHandle) return;
   Message message;
   Append(message, state.entry.szExeFile);
@@ -130,7 +159,7 @@ void KillModeAfterWalk(RunState& state) {
   // On a real system a successful termination of the own process does not
   // return; should it return all the same, the run ends as the terminated
   // process would have.
-  const Handle own = Terminate(state, state.ownProcessId);
+  const Handle own = Terminate(state, state.ownProcessId, nullptr);  // its name was compared in the walk
   if (own == kNullHandle) return;
   CloseHandle(own);
   state.runStatus = static_cast<int>(kTerminateExitCode);

@@ -68,15 +68,34 @@ def listed():
     return result.stdout.split(b"\r\n")
 
 
-def run_raw(tail):
-    """Runs the Windows program through the launcher with the raw command
-    line '"PROGRAM" ' + tail, bytes exactly as they stand. The launcher
-    prints the exit code Windows reports after the program's own output."""
-    line = b'"Z:' + STOPEX.replace("/", "\\").encode() + b'" ' + tail
+def _launch(option, line):
     with tempfile.NamedTemporaryFile(suffix=".txt") as file:
         file.write(line)
         file.flush()
-        return run(["-file", "Z:" + file.name.replace("/", "\\")], program=LAUNCHER)
+        return run([option, _windows_path(file.name)], program=LAUNCHER)
+
+
+def _windows_path(program):
+    return "Z:" + program.replace("/", "\\")
+
+
+def run_raw(tail, program=STOPEX):
+    """Runs the Windows program through the launcher with the raw command
+    line '"PROGRAM" ' + tail, bytes exactly as they stand. The launcher
+    prints the exit code Windows reports after the program's own output."""
+    return _launch("-file", b'"' + _windows_path(program).encode() + b'" ' + tail)
+
+
+def run_unicode(tail, program=STOPEX):
+    """The same with the Unicode command line '"PROGRAM" ' + tail (a text),
+    started by CreateProcessW as a console hands it over."""
+    return _launch("-wfile", ('"' + _windows_path(program) + '" ' + tail).encode())
+
+
+def launched(result):
+    """The exit code the launcher reported and the program's own output."""
+    out, _, code = result.stdout.rpartition(b"exit code ")
+    return int(code.strip()), out
 
 
 class Sleepers:

@@ -3,7 +3,9 @@
    process does not carry a code set by TerminateProcess.
    "launcher -file PATH" starts the command line held in the file, so that a
    test can hand over any bytes, quotes and all, exactly as they stand, and
-   lines as long as Windows allows. */
+   lines as long as Windows allows. "launcher -wfile PATH" starts the line the
+   file holds in UTF-8 as a Unicode command line (CreateProcessW), as a
+   console or Explorer hands it over, characters the code page lacks and all. */
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
@@ -20,11 +22,14 @@ int main(void) {
   while (*line == ' ' || *line == '\t') ++line;
 
   static char fromFile[40000];
-  if (strncmp(line, "-file ", 6) == 0) {
-    FILE* file = fopen(line + 6, "rb");
+  static wchar_t wide[40000];
+  int unicode = strncmp(line, "-wfile ", 7) == 0;
+  if (unicode || strncmp(line, "-file ", 6) == 0) {
+    const char* path = line + (unicode ? 7 : 6);
+    FILE* file = fopen(path, "rb");
     size_t n = 0;
     if (file == NULL) {
-      fprintf(stderr, "launcher: cannot open %s\n", line + 6);
+      fprintf(stderr, "launcher: cannot open %s\n", path);
       return 2;
     }
     n = fread(fromFile, 1, sizeof fromFile - 1, file);
@@ -34,11 +39,24 @@ int main(void) {
   }
 
   STARTUPINFOA startup;
+  STARTUPINFOW startupW;
   PROCESS_INFORMATION info;
   DWORD code = 0;
+  BOOL started;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
-  if (!CreateProcessA(NULL, line, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info)) {
+  memset(&startupW, 0, sizeof startupW);
+  startupW.cb = sizeof startupW;
+  if (unicode) {
+    if (MultiByteToWideChar(CP_UTF8, 0, line, -1, wide, sizeof wide / sizeof wide[0]) == 0) {
+      fprintf(stderr, "launcher: not UTF-8\n");
+      return 2;
+    }
+    started = CreateProcessW(NULL, wide, NULL, NULL, TRUE, 0, NULL, NULL, &startupW, &info);
+  } else {
+    started = CreateProcessA(NULL, line, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info);
+  }
+  if (!started) {
     fprintf(stderr, "launcher: CreateProcess failed, err = %lu\n", GetLastError());
     return 2;
   }

@@ -1,10 +1,27 @@
 """The built stopex.exe under Wine: the real Windows backend end to end."""
 
 import os
+import re
+import shutil
 import subprocess
 import unittest
 
-from harness import CRLF_USAGE, EMULATOR, LAUNCHER, STOPEX, Sleepers, TestCase, listed, run, run_raw, unique
+from harness import (CRLF_USAGE, EMULATOR, LAUNCHER, STOPEX, Sleepers, TestCase, launched, listed, run, run_raw,
+                     run_unicode, unique)
+
+REFUSED = re.compile(rb"stopex: an argument cannot be written in this system's code page \(\d+\)\r\n")
+
+
+def fullwidth(text):
+    """The text in fullwidth letters and digits, which the western code
+    pages render as the plain ones."""
+    return "".join(chr(ord(c) + 0xFEE0) if c.isascii() and c.isalnum() else c for c in text)
+
+
+def left_alone(*names):
+    """What kill mode writes on standard error for each process it passes over."""
+    return re.compile(b"".join(rb"stopex: process \d+ left alone: its name only resembles " + re.escape(name) +
+                               b"\r\n" for name in names) + b"$")
 
 
 def tearDownModule():
@@ -68,8 +85,7 @@ class HostileCommandLines(TestCase):
         """Runs stopex with the raw command line tail; returns its exit code
         and its output, the usage text (on standard error) checked on the way."""
         result = run_raw(tail)
-        out, _, code = result.stdout.rpartition(b"exit code ")
-        status = int(code.strip())
+        status, out = launched(result)
         self.assertEqual(result.stderr, CRLF_USAGE if status == 7 else b"")
         return status, out
 
@@ -99,6 +115,65 @@ class HostileCommandLines(TestCase):
                 status, out = self.raw(b"-t x" + bytes([value]) + b"y")
                 # A blank or tab makes two targets; "?" asks for the usage.
                 self.assertEqual(status, 7 if value in b' \t?' else 1)
+
+
+class LookAlikes(TestCase):
+    """Processes whose names the western code page cannot hold: the snapshot
+    lists a best-fit look-alike (a fullwidth letter as the plain one, A with
+    macron as A), which never passes for the name asked for."""
+
+    def test_a_lookalike_alone_is_neither_found_nor_terminated(self):
+        tag = unique("la")
+        for lookalike, rendered in ((fullwidth(tag) + ".exe", tag + ".exe"), ("Ā" + tag + ".exe", "A" + tag + ".exe")):
+            with self.subTest(name=lookalike), Sleepers() as sleepers:
+                victim = sleepers.start(lookalike, wait_for=lambda: rendered.encode() in listed())
+                upper = rendered.upper().encode()
+                self.assertRun(run([rendered, "-t"]), 1, upper + b" wasn't running ")
+                result = run([rendered])
+                self.assertEqual((result.returncode, result.stdout), (1, b""))
+                self.assertRegex(result.stderr, left_alone(upper))
+                self.assertIsNone(victim.poll())
+
+    def test_only_the_real_process_beside_a_lookalike_is_terminated(self):
+        tag = unique("lb")
+        real = tag + ".exe"
+        with Sleepers() as sleepers:
+            lookalike = sleepers.start(fullwidth(tag) + ".exe")
+            victim = sleepers.start(real, wait_for=lambda: listed().count(real.encode()) == 2)
+            result = run([real])
+            self.assertEqual((result.returncode, result.stdout), (0, real.upper().encode() + b" Killed."))
+            self.assertRegex(result.stderr, left_alone(real.upper().encode()))
+            self.assertEqual(victim.poll(), 0)  # the Linux-side launcher of a terminated program
+            self.assertIsNone(lookalike.poll())
+            self.assertRun(run([real, "-t"]), 1, real.upper().encode() + b" wasn't running ")
+
+    def test_a_lookalike_target_is_refused_before_anything_is_done(self):
+        real = unique("lc") + ".exe"
+        with Sleepers() as sleepers:
+            victim = sleepers.start(real, wait_for=lambda: real.encode() in listed())
+            for tail in (fullwidth(real), fullwidth(real) + " -t", "-ts C:\\Tools\\" + fullwidth(real)):
+                with self.subTest(tail=tail):
+                    result = run_unicode(tail)
+                    self.assertEqual(launched(result), (7, b""))
+                    self.assertRegex(result.stderr, REFUSED)
+            # Wine hands the Linux-side arguments over as a Unicode command line too.
+            result = run([fullwidth(real)])
+            self.assertEqual((result.returncode, result.stdout), (7, b""))
+            self.assertRegex(result.stderr, REFUSED)
+            self.assertIsNone(victim.poll())
+
+    def test_names_the_code_page_holds_and_a_lookalike_program_path_work_as_before(self):
+        name = "café" + unique("ld") + ".exe"
+        encoded, upper = name.encode("cp1252"), name.upper().encode("cp1252")
+        with Sleepers() as sleepers:
+            sleepers.start(name, wait_for=lambda: encoded in listed())
+            folder = os.path.join(sleepers.folder, fullwidth("Tools"))
+            os.makedirs(folder)
+            program = shutil.copy(STOPEX, os.path.join(folder, fullwidth("stopex") + ".exe"))
+            self.assertRun(run([name, "-t"]), 0, upper + b" was running ")
+            self.assertRun(run([name, "-t"], program=program), 0, upper + b" was running ")
+            self.assertEqual(launched(run_unicode(name + " -t", program=program)), (0, upper + b" was running "))
+            self.assertRun(run([name], program=program), 0, upper + b" Killed.")
 
 
 if __name__ == "__main__":

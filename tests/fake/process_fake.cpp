@@ -35,8 +35,11 @@ int Fill(Handle snapshot, ProcessEntry* entry, const char* call) {
   if (g_cursor >= g_system.processes.size()) return 0;
   const FakeProcess& process = g_system.processes[g_cursor++];
   entry->th32ProcessID = process.pid;
+  bool exact = true;
+  const std::string listed =
+      process.imageName.empty() ? Render(process.trueName, g_system.codePage, &exact) : process.imageName;
   std::memset(entry->szExeFile, 0, sizeof entry->szExeFile);
-  std::strncpy(entry->szExeFile, process.imageName.c_str(), sizeof entry->szExeFile - 1);
+  std::strncpy(entry->szExeFile, listed.c_str(), sizeof entry->szExeFile - 1);
   return 1;
 }
 
@@ -63,7 +66,49 @@ const FakeProcess* Find(std::uint32_t pid) {
   return it == processes.end() ? nullptr : &*it;
 }
 
+// One character: its bytes in the code page and whether they are exact.
+std::string RenderCharacter(std::uint32_t c, int codePage, bool* exact) {
+  if (c < 0x80) return std::string(1, static_cast<char>(c));
+  const bool shiftJis = codePage == 932;
+  if (c >= 0xFF01 && c <= 0xFF5E) {  // fullwidth forms: two bytes of their own in 932
+    if (shiftJis && c >= 0xFF21 && c <= 0xFF3A) return {'\x82', static_cast<char>(0x60 + c - 0xFF21)};
+    if (shiftJis && c >= 0xFF41 && c <= 0xFF5A) return {'\x82', static_cast<char>(0x81 + c - 0xFF41)};
+    *exact = false;
+    return std::string(1, static_cast<char>(c - 0xFEE0));
+  }
+  if (c == 0x0100 || c == 0x0101) {  // A with macron
+    *exact = false;
+    return c == 0x0100 ? "A" : "a";
+  }
+  if (c == 0x00A5) {  // the yen sign: a byte of its own in 1252, best fit to "\" in 932
+    if (codePage == 0) return "\xA5";
+    *exact = false;
+    return "\\";
+  }
+  if (c == 0x00E9 && codePage == 0) return "\xE9";
+  if (shiftJis && c == 0x30BD) return "\x83\x5C";  // katakana so
+  if (shiftJis && c == 0x8868) return "\x95\x5C";  // the kanji for "table"
+  *exact = false;
+  return "?";
+}
+
 }  // namespace
+
+std::string Render(const std::string& utf8, int codePage, bool* exact) {
+  std::string rendered;
+  *exact = true;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    std::uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (std::size_t k = 1; k < length && i + k < utf8.size(); ++k) {
+      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    }
+    rendered += RenderCharacter(c, codePage, exact);
+    i += length;
+  }
+  return rendered;
+}
 
 FakeSystem& System() { return g_system; }
 
@@ -125,11 +170,6 @@ Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t
     fake::g_lastError = process->openError;
     return kNullHandle;
   }
-  // The identity guard: the id now belongs to a process of another name.
-  if (!process->runningImage.empty() && process->runningImage != process->imageName) {
-    fake::g_lastError = 87;
-    return kNullHandle;
-  }
   // The handle value carries the pid, so that a later call can find it.
   const Handle handle = (static_cast<Handle>(processId) << 8) | (fake::g_nextHandle++ & 0xFF);
   fake::g_open.insert(handle);
@@ -171,6 +211,23 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
     const fake::FakeProcess* process = fake::Find(static_cast<std::uint32_t>(processes[i] >> 8));
     ended[i] = fake::g_open.count(processes[i]) == 0 || process == nullptr || !process->keepsEnding;
   }
+}
+
+// As on Windows: the true name rendered with best fit must be the listed
+// name (an id that changed hands bears another), and exact to be the same.
+ListedName CompareListedName(Handle process, std::uint32_t processId, const char* listedName) {
+  fake::Log("CompareListedName " + (process == kNullHandle ? std::string("id") : fake::Describe(process)) + " " +
+            std::to_string(processId));
+  const fake::FakeProcess* target = fake::Find(processId);
+  if (target == nullptr || target->trueName.empty()) return ListedName::Exact;
+  bool exact = true;
+  std::string rendered = fake::Render(target->trueName, g_system.codePage, &exact);
+  std::string listed = listedName;
+  if (AsciiUpper(rendered.data(), IsDBCSLeadByte) != std::string(AsciiUpper(listed.data(), IsDBCSLeadByte))) {
+    fake::g_lastError = 87;
+    return ListedName::Other;
+  }
+  return exact ? ListedName::Exact : ListedName::LookAlike;
 }
 
 std::uint32_t GetLastError() { return fake::g_lastError; }

@@ -16,14 +16,18 @@ struct FakeProcess {
   std::uint32_t openError = 0;       // nonzero: OpenProcess fails with this code
   std::uint32_t terminateError = 0;  // nonzero: TerminateProcess fails with this code
   bool keepsEnding = false;          // terminated, it has still not ended when a wait is over
-  std::string runningImage = {};     // the image the id now runs, when another took it over
+  // The name the system holds, in UTF-8; empty when it cannot be learned.
+  // The snapshot lists its rendering in the simulated code page (with best
+  // fit, as Windows does) where imageName is left empty.
+  std::string trueName = {};
 };
 
 struct FakeSystem {
   std::vector<FakeProcess> processes;  // the snapshot, in order
   bool snapshotFails = false;          // CreateToolhelp32Snapshot gives INVALID_HANDLE_VALUE
   bool missing[3] = {false, false, false};  // bindings that yield nothing, in binding order
-  int codePage = 0;                    // 932, 936 or 950: a simulated double-byte code page
+  int codePage = 0;                    // 932, 936 or 950: a simulated double-byte code page;
+                                       // 0 renders true names as 1252 does
   std::uint32_t ownPid = 4242;
   std::uint32_t entrySize = 296;
 
@@ -38,6 +42,11 @@ struct FakeSystem {
 // The one scripted system; Reset() before each test.
 FakeSystem& System();
 void Reset();
+
+// A UTF-8 name rendered in the simulated code page with best fit, for the
+// few characters the tests use; exact is false where a look-alike or the
+// default character "?" stood in.
+std::string Render(const std::string& utf8, int codePage, bool* exact);
 
 // Lead bytes of the double-byte code pages: 932 (Shift-JIS) 0x81-0x9F and
 // 0xE0-0xFC; 936 (GBK) and 950 (Big5) 0x81-0xFE.

@@ -59,13 +59,14 @@ TEST(KillMode, ClosesEachProcessHandleOnceAfterEitherOutcome) {
   RunFake(Options("x.exe"));
   EXPECT_EQ(fake::System().calls,
             (Calls{"BindProcessApi", "CreateToolhelp32Snapshot 2 0", "Process32First dwSize=296",
-                   "OpenProcess 1 0 10", "TerminateProcess process 10 4294967295",
+                   "OpenProcess 1 0 10", "CompareListedName process 10 10", "TerminateProcess process 10 4294967295",
                    "Process32Next dwSize=296",
-                   "OpenProcess 1 0 11", "TerminateProcess process 11 4294967295", "CloseHandle process 11",
+                   "OpenProcess 1 0 11", "CompareListedName process 11 11", "TerminateProcess process 11 4294967295",
+                   "CloseHandle process 11",
                    "Process32Next dwSize=296",
                    "OpenProcess 1 0 12",
                    "Process32Next dwSize=296",
-                   "OpenProcess 1 0 13", "TerminateProcess process 13 4294967295",
+                   "OpenProcess 1 0 13", "CompareListedName process 13 13", "TerminateProcess process 13 4294967295",
                    "Process32Next dwSize=296", "CloseHandle snapshot",
                    "WaitForProcesses 2 5000", "CloseHandle process 10", "CloseHandle process 13"}));
 }
@@ -93,7 +94,7 @@ TEST(KillMode, NamesEachProcessStillEndingWhenTheWaitIsOver) {
 // failure line of today, and nothing is terminated.
 TEST(KillMode, ReportsTheEntriesOnlyRealWindowsShows) {
   fake::FakeProcess reused{500, "x.exe"};
-  reused.runningImage = "other.exe";
+  reused.trueName = "other.exe";
   const struct {
     const char* what;
     fake::FakeProcess process;

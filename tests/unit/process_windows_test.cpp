@@ -56,8 +56,35 @@ TEST(ProcessWindows, TextOperations) {
   EXPECT_EQ(lstrcpyA(copy, text), copy);
   EXPECT_EQ(CharUpperA(copy), copy);
   EXPECT_STREQ(copy, "ABC.EXE");
+}
+
+// The arguments come from the Unicode command line, behind an empty quoted
+// program-name token; run without arguments, that token is all there is.
+TEST(ProcessWindows, RendersTheArgumentsOfTheUnicodeCommandLine) {
   ASSERT_NE(GetCommandLineA(), nullptr);
-  EXPECT_NE(std::strstr(GetCommandLineA(), "stopex_backend_tests"), nullptr);
+  EXPECT_EQ(std::strncmp(GetCommandLineA(), "\"\"", 2), 0) << GetCommandLineA();
+  EXPECT_EQ(std::strstr(GetCommandLineA(), "stopex_backend_tests"), nullptr);
+  EXPECT_TRUE(CommandLineIsExact());
+  EXPECT_NE(GetACP(), 0u);
+}
+
+// The name this process was listed under is its own; another is not, and
+// says so with the code of a process that no longer exists.
+TEST(ProcessWindows, TellsTheListedNameFromAnother) {
+  const std::uint32_t self = GetCurrentProcessId();
+  const Handle own = OpenProcess(kProcessTerminate, 0, self);
+  ASSERT_NE(own, kNullHandle);
+  for (const Handle handle : {own, kNullHandle}) {
+    EXPECT_EQ(CompareListedName(handle, self, "stopex_backend_tests.exe"), ListedName::Exact);
+    EXPECT_EQ(CompareListedName(handle, self, "STOPEX_BACKEND_TESTS.EXE"), ListedName::Exact);
+    EXPECT_EQ(CompareListedName(handle, self, "C:\\T\\STOPEX_BACKEND_TESTS.EXE"), ListedName::Exact);
+    EXPECT_EQ(CompareListedName(handle, self, "other.exe"), ListedName::Other);
+    EXPECT_EQ(GetLastError(), 87u);
+    EXPECT_EQ(CompareListedName(handle, self, "tests.exe"), ListedName::Other);
+  }
+  CloseHandle(own);
+  // A name that cannot be learned leaves the listed name standing.
+  EXPECT_EQ(CompareListedName(kNullHandle, 0xFFFFFFF3u, "x.exe"), ListedName::Exact);
 }
 
 }  // namespace

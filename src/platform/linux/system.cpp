@@ -1,5 +1,5 @@
 // The Linux backend's plain system facts: arguments come split, texts are
-// single-byte, upper-casing knows only ASCII.
+// bytes with no code page to render them in, upper-casing knows only ASCII.
 #include <cstring>
 
 #include <sys/stat.h>
@@ -12,7 +12,15 @@ namespace stopex {
 
 const char* GetCommandLineA() { return nullptr; }
 
+bool CommandLineIsExact() { return true; }
+
+std::uint32_t GetACP() { return 0; }
+
 bool IsDBCSLeadByte(unsigned char) { return false; }
+
+// A name is the bytes the kernel holds, never a rendering of them; the
+// process the snapshot saw is made sure of when it is opened.
+ListedName CompareListedName(Handle, std::uint32_t, const char*) { return ListedName::Exact; }
 
 bool StandardOutputIsCharacterDevice() {
   struct stat info {};

@@ -1,28 +1,17 @@
-// The Windows backend's guard against a reused process id: before a process
-// opened by id is terminated, it must still bear the image name that the
-// snapshot listed for that id.
+// The Windows backend's Unicode view of a process: the name the system holds
+// for it, which the single-byte snapshot record renders with best fit.
 #pragma once
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace stopex::windows_backend {
 
-// Remembers the entry the walk handed out last: kill mode opens a match
-// right after its entry, so that is the name the id must still bear.
-void RememberListed(std::uint32_t processId, const char* imageName);
-
-// The name the snapshot listed for this id, when it is the entry remembered
-// last; null otherwise.
-const char* ListedName(std::uint32_t processId);
-
-enum class Identity { Same, Other, Unknown };
-
-// Whether the process behind the handle (opened with query access) runs the
-// image the listed name names: the last components of both are compared
-// without regard to case. Unknown where the system cannot tell (no
-// QueryFullProcessImageNameA, or the call fails).
-Identity CompareImage(HANDLE process, const char* listedName);
+// The file name (last path component) the system holds for the process: read
+// through the handle where it allows it, else from a Unicode snapshot entry
+// of the id. False when neither can be had.
+bool TrueName(HANDLE process, std::uint32_t processId, wchar_t* name, std::size_t size);
 
 }  // namespace stopex::windows_backend

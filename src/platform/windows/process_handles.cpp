@@ -1,9 +1,8 @@
-// The Windows backend's process handles: opening by id with the identity
-// guard, terminating, closing, and waiting for terminated processes to end.
+// The Windows backend's process handles: opening by id, terminating,
+// closing, and waiting for terminated processes to end.
 #include <windows.h>
 
 #include "platform/process_api.h"
-#include "platform/windows/identity.h"
 #include "platform/windows/native_handle.h"
 
 #ifndef PROCESS_QUERY_LIMITED_INFORMATION
@@ -16,34 +15,15 @@ using windows_backend::FromNative;
 using windows_backend::ToNative;
 
 // The process is opened with the access asked for plus the right to query
-// its image name (for the identity guard) and to wait for it; where the
+// its image name (for the identity check) and to wait for it; where the
 // system refuses either, with less, and at last exactly as asked.
 Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t processId) {
-  using windows_backend::Identity;
   const DWORD tries[] = {desiredAccess | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
                          desiredAccess | SYNCHRONIZE, desiredAccess};
-  HANDLE process = nullptr;
-  DWORD granted = 0;
   for (DWORD access : tries) {
-    process = ::OpenProcess(access, inheritHandle, processId);
-    if (process != nullptr) {
-      granted = access;
-      break;
-    }
+    if (HANDLE process = ::OpenProcess(access, inheritHandle, processId)) return FromNative(process);
   }
-  if (process == nullptr) return kNullHandle;  // the last error is that of the plain open
-
-  // The handle pins the process, so its id cannot change hands any more. If
-  // the id already has, since the snapshot was taken, the process bears
-  // another name: it is not the one that was listed.
-  const char* listed = windows_backend::ListedName(processId);
-  if (listed != nullptr && (granted & PROCESS_QUERY_LIMITED_INFORMATION) != 0 &&
-      windows_backend::CompareImage(process, listed) == Identity::Other) {
-    ::CloseHandle(process);
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return kNullHandle;
-  }
-  return FromNative(process);
+  return kNullHandle;  // the last error is that of the plain open
 }
 
 int TerminateProcess(Handle process, std::uint32_t exitCode) {

@@ -9,7 +9,6 @@
 #include <io.h>
 
 #include "platform/process_api.h"
-#include "platform/windows/identity.h"
 #include "platform/windows/native_handle.h"
 
 #if !defined(_WIN64)
@@ -44,7 +43,6 @@ int Walk(WalkFn fn, Handle snapshot, ProcessEntry* entry) {
   static_assert(sizeof entry->szExeFile == sizeof native.szExeFile, "image-name fields");
   std::memcpy(entry->szExeFile, native.szExeFile, sizeof entry->szExeFile);
   entry->szExeFile[sizeof entry->szExeFile - 1] = '\0';
-  windows_backend::RememberListed(native.th32ProcessID, entry->szExeFile);
   return 1;
 }
 
@@ -52,8 +50,6 @@ int First(Handle snapshot, ProcessEntry* entry) { return Walk(g_first, snapshot,
 int Next(Handle snapshot, ProcessEntry* entry) { return Walk(g_next, snapshot, entry); }
 
 }  // namespace
-
-const char* GetCommandLineA() { return ::GetCommandLineA(); }
 
 bool IsDBCSLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 
