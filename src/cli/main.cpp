@@ -1,11 +1,12 @@
 // Entry point: gathers the arguments, parses them and runs once.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "cli/parse_command_line.h"
 #include "cli/split_command_line.h"
 #include "cli/usage.h"
+#include "platform/exit_status.h"
+#include "platform/memory.h"
 #include "platform/process_api.h"
 #include "run/report.h"
 #include "run/run.h"
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
     AppendNumber(message, GetACP());
     Append(message, ")\n");
     Write(message, stderr);
-    return kUsageExitStatus;
+    return kExitUsage;
   }
 
   // Where the system hands over the raw command line, the program splits it
@@ -53,14 +54,8 @@ int main(int argc, char** argv) {
     argc = 1;
   }
   if (const char* raw = GetCommandLineA()) {
-    auto* storage = static_cast<char*>(std::malloc(std::strlen(raw) + 1));
-    auto* split = static_cast<const char**>(std::malloc((ArgumentCapacity(raw) + 1) * sizeof(char*)));
-    if (storage == nullptr || split == nullptr) {
-      std::free(storage);
-      std::free(split);
-      std::fputs("stopex: not enough memory for the command line\n", stderr);
-      return 1;
-    }
+    auto* storage = static_cast<char*>(Resize(nullptr, std::strlen(raw) + 1, 1));
+    auto* split = static_cast<const char**>(Resize(nullptr, ArgumentCapacity(raw) + 1, sizeof(char*)));
     split[0] = "";
     argc = static_cast<int>(SplitCommandLine(raw, IsDBCSLeadByte, storage, split + 1)) + 1;
     args = split;

@@ -1,7 +1,7 @@
 // Turns the argument vector into the options of one run.
 #pragma once
 
-#include "run/run_options.h"
+#include "run/run.h"
 
 namespace stopex {
 

@@ -7,20 +7,14 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// A lead byte followed by a terminator stands alone: the pair never swallows
-// the end of the text.
-bool StartsPair(const char* p, LeadBytePredicate isLeadByte) {
-  return isLeadByte(static_cast<unsigned char>(p[0])) && p[1] != '\0';
-}
-
 const char* SkipProgramName(const char* p, LeadBytePredicate isLeadByte) {
   while (IsBlank(*p)) ++p;
   if (*p == '"') {
     ++p;
-    while (*p != '\0' && *p != '"') p += StartsPair(p, isLeadByte) ? 2 : 1;
+    while (*p != '\0' && *p != '"') p += CharacterLength(p, isLeadByte);
     if (*p == '"') ++p;
   } else {
-    while (*p != '\0' && !IsBlank(*p)) p += StartsPair(p, isLeadByte) ? 2 : 1;
+    while (*p != '\0' && !IsBlank(*p)) p += CharacterLength(p, isLeadByte);
   }
   return p;
 }
@@ -44,7 +38,7 @@ std::size_t SplitCommandLine(const char* raw, LeadBytePredicate isLeadByte, char
     argv[count++] = out;
     bool quoted = false;
     while (*p != '\0' && (quoted || !IsBlank(*p))) {
-      if (StartsPair(p, isLeadByte)) {
+      if (CharacterLength(p, isLeadByte) == 2) {
         *out++ = *p++;
         *out++ = *p++;
       } else if (p[0] == '\\' && p[1] == '"') {

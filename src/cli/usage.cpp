@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/exit_status.h"
+
 namespace stopex {
 
 const char kUsageText[] =
@@ -18,7 +20,7 @@ void WriteUsage(std::FILE* err) { std::fputs(kUsageText, err); }
 
 void ShowUsage() {
   WriteUsage(stderr);
-  std::exit(kUsageExitStatus);  // exit flushes every stream
+  std::exit(kExitUsage);  // exit flushes every stream
 }
 
 }  // namespace stopex

@@ -5,8 +5,6 @@
 
 namespace stopex {
 
-inline constexpr int kUsageExitStatus = 7;
-
 // The usage text exactly as the program prints it.
 extern const char kUsageText[];
 

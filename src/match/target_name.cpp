@@ -19,7 +19,7 @@ std::size_t CutAtCharacter(const char* text, std::size_t length, std::size_t lim
   if (length <= limit) return length;
   std::size_t i = 0;
   while (i < limit) {
-    std::size_t step = isLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    const std::size_t step = CharacterLength(text + i, isLeadByte);
     if (i + step > limit) break;
     i += step;
   }
@@ -30,12 +30,8 @@ std::size_t CutAtCharacter(const char* text, std::size_t length, std::size_t lim
 // text must begin at a character boundary; a lead byte with nothing after it
 // stands alone.
 const char* FindBackslash(const char* text, LeadBytePredicate isLeadByte) {
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (isLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
-      ++p;
-    } else if (*p == '\\') {
-      return p;
-    }
+  for (const char* p = text; *p != '\0'; p += CharacterLength(p, isLeadByte)) {
+    if (*p == '\\') return p;
   }
   return nullptr;
 }

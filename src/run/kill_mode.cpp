@@ -1,12 +1,17 @@
+// Kill mode: every match is opened, checked to be the very process that was
+// listed under that name, terminated and reported during the walk; after it,
+// all of them are waited for together, and the program's own process, when
+// it matched, is terminated last.
 #include "run/kill_mode.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #include "match/target_name.h"
+#include "platform/exit_status.h"
+#include "platform/memory.h"
 #include "platform/process_api.h"
 #include "run/report.h"
-#include "run/target_preparation.h"
 
 namespace stopex {
 namespace {
@@ -22,7 +27,7 @@ void ReportFailure(RunState& state, const char* call) {
   Append(message, "() failed, err = ");
   AppendNumber(message, code);
   Append(message, "\n");
-  Write(message, state.out);
+  Print(state, message);
 }
 
 // A process whose own name the code page cannot hold exactly was listed
@@ -38,8 +43,9 @@ void PassOver(RunState& state, std::uint32_t processId) {
 }
 
 // Opens and terminates one process, once it is known to be the very process
-// that was listed under this name (unless that is known already: null). The handle of a process whose
-// termination was started is handed back, still open; null otherwise.
+// that was listed under this name (unless that is known already: null). The
+// handle of a process whose termination was started is handed back, still
+// open; null otherwise.
 Handle Terminate(RunState& state, std::uint32_t processId, const char* listedName) {
   const Handle process = OpenProcess(kProcessTerminate, 0, processId);
   if (process == kNullHandle || process == kInvalidHandleValue) {
@@ -63,71 +69,26 @@ Handle Terminate(RunState& state, std::uint32_t processId, const char* listedNam
   return kNullHandle;
 }
 
-bool Grow(TerminatedProcesses& list) {
-  const std::size_t capacity = list.capacity == 0 ? 16 : list.capacity * 2;
-  auto* handles = static_cast<Handle*>(std::realloc(list.handles, capacity * sizeof(Handle)));
-  if (handles != nullptr) list.handles = handles;
-  auto* processes =
-      static_cast<TerminatedProcess*>(std::realloc(list.processes, capacity * sizeof(TerminatedProcess)));
-  if (processes != nullptr) list.processes = processes;
-  auto* ended = static_cast<bool*>(std::realloc(list.ended, capacity * sizeof(bool)));
-  if (ended != nullptr) list.ended = ended;
-  if (handles == nullptr || processes == nullptr || ended == nullptr) return false;
-  list.capacity = capacity;
-  return true;
-}
-
-// Waits for the listed processes together, says which are still ending when
-// the time is up, and closes every handle.
-void WaitForEnds(RunState& state, TerminatedProcesses& list) {
-  if (list.count == 0) return;
-  WaitForProcesses(list.handles, list.count, kEndingMilliseconds, list.ended);
-  for (std::size_t i = 0; i < list.count; ++i) {
-    if (!list.ended[i]) {
-      Message message;
-      Append(message, "stopex: ");
-      Append(message, list.processes[i].imageName);
-      Append(message, " (process ");
-      AppendNumber(message, list.processes[i].processId);
-      Append(message, ") is still ending\n");
-      Write(message, state.err);
-    }
-    CloseHandle(list.handles[i]);
-  }
-  list.count = 0;
-}
-
-// Keeps the handle of a terminated process until the walk is over. Should
-// there be no memory to keep it, that one process is waited for at once.
-void Keep(RunState& state, Handle process) {
-  TerminatedProcesses& list = state.terminated;
-  if (list.count == list.capacity && !Grow(list)) {
-    TerminatedProcesses alone;
-    bool ended = false;
-    TerminatedProcess record{};
-    alone.handles = &process;
-    alone.processes = &record;
-    alone.ended = &ended;
-    alone.count = 1;
-    record.processId = state.entry.th32ProcessID;
-    std::memcpy(record.imageName, state.entry.szExeFile, sizeof record.imageName);
-    WaitForEnds(state, alone);
-    return;
+// Keeps the handle of a terminated process until the walk is over.
+void Keep(TerminatedProcesses& list, Handle process, const ProcessEntry& entry) {
+  if (list.count == list.capacity) {
+    list.capacity = list.capacity == 0 ? 16 : list.capacity * 2;
+    list.handles = static_cast<Handle*>(Resize(list.handles, list.capacity, sizeof(Handle)));
+    list.ended = static_cast<bool*>(Resize(list.ended, list.capacity, sizeof(bool)));
+    list.processes = static_cast<TerminatedProcess*>(Resize(list.processes, list.capacity, sizeof(TerminatedProcess)));
   }
   list.handles[list.count] = process;
-  list.processes[list.count].processId = state.entry.th32ProcessID;
-  std::memcpy(list.processes[list.count].imageName, state.entry.szExeFile, kExeFileSize);
+  list.processes[list.count].processId = entry.th32ProcessID;
+  std::memcpy(list.processes[list.count].imageName, entry.szExeFile, kExeFileSize);
   ++list.count;
 }
 
-}  // namespace
-
-void PrepareKillMode(RunState& state) {
+void Prepare(RunState& state) {
   PrepareTargetName(state);
   state.ownProcessId = GetCurrentProcessId();
 }
 
-void KillModeEntry(RunState& state) {
+void Entry(RunState& state) {
   if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte)) return;
   if (state.entry.th32ProcessID == state.ownProcessId) {
     // Its id cannot change hands while it runs: only its name is in question.
@@ -143,26 +104,46 @@ void KillModeEntry(RunState& state) {
   Message message;
   Append(message, state.entry.szExeFile);
   Append(message, " Killed.");
-  Write(message, state.out);
-  state.runStatus = 0;
-  Keep(state, process);
+  Print(state, message);
+  state.runStatus = kExitSuccess;
+  Keep(state.terminated, process, state.entry);
 }
 
-void KillModeAfterWalk(RunState& state) {
-  WaitForEnds(state, state.terminated);
-  std::free(state.terminated.handles);
-  std::free(state.terminated.processes);
-  std::free(state.terminated.ended);
-  state.terminated = TerminatedProcesses{};
+// Waits for the processes terminated together, says which are still ending
+// when the time is up, and closes every handle; then the program's own
+// process, once everything reported so far has been written out.
+void AfterWalk(RunState& state) {
+  TerminatedProcesses& list = state.terminated;
+  if (list.count != 0) WaitForProcesses(list.handles, list.count, kEndingMilliseconds, list.ended);
+  for (std::size_t i = 0; i < list.count; ++i) {
+    if (!list.ended[i]) {
+      Message message;
+      Append(message, "stopex: ");
+      Append(message, list.processes[i].imageName);
+      Append(message, " (process ");
+      AppendNumber(message, list.processes[i].processId);
+      Append(message, ") is still ending\n");
+      Write(message, state.err);
+    }
+    CloseHandle(list.handles[i]);
+  }
+  std::free(list.handles);
+  std::free(list.ended);
+  std::free(list.processes);
+  list = TerminatedProcesses{};
   if (!state.ownProcessMatched) return;
-  std::fflush(state.out);
+  FinishOutput(state);
   // On a real system a successful termination of the own process does not
   // return; should it return all the same, the run ends as the terminated
   // process would have.
   const Handle own = Terminate(state, state.ownProcessId, nullptr);  // its name was compared in the walk
   if (own == kNullHandle) return;
   CloseHandle(own);
-  state.runStatus = static_cast<int>(kTerminateExitCode);
+  state.runStatus = kExitTerminatedItself;
 }
+
+}  // namespace
+
+const ModeSteps kKillMode = {Prepare, Entry, AfterWalk};
 
 }  // namespace stopex

@@ -6,13 +6,10 @@
 
 namespace stopex {
 
-void PrepareKillMode(RunState& state);
-void KillModeEntry(RunState& state);
-
-// Waits, five seconds at the most, until every process the walk terminated
-// has ended, and names on standard error each one that is still ending then.
-// The program's own process, when it matched, is terminated only after that,
-// once everything reported so far has been written out.
-void KillModeAfterWalk(RunState& state);
+// Opens, checks and terminates each match in the walk; after it, waits five
+// seconds at the most until every process terminated has ended, names on
+// standard error each one still ending then, and only then terminates the
+// program's own process when it matched.
+extern const ModeSteps kKillMode;
 
 }  // namespace stopex

@@ -22,8 +22,8 @@ void AppendNumber(Message& message, std::uint32_t number) {
   Append(message, digits + at);
 }
 
-void Write(const Message& message, std::FILE* stream) {
-  std::fwrite(message.text, 1, message.length, stream);
+bool Write(const Message& message, std::FILE* stream) {
+  return std::fwrite(message.text, 1, message.length, stream) == message.length;
 }
 
 }  // namespace stopex

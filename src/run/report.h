@@ -21,7 +21,8 @@ void Append(Message& message, const char* text);
 // Appends a number in unsigned decimal.
 void AppendNumber(Message& message, std::uint32_t number);
 
-// Writes the message with one call.
-void Write(const Message& message, std::FILE* stream);
+// Writes the message with one call; false when the stream took less, with
+// errno saying why.
+bool Write(const Message& message, std::FILE* stream);
 
 }  // namespace stopex

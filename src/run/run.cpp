@@ -1,13 +1,84 @@
+// The run driver, with list and test mode, the two modes that terminate
+// nothing; kill mode is in kill_mode.cpp. The mode is looked up once, and
+// the driver calls its three steps at fixed points of the one walk.
 #include "run/run.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "match/target_name.h"
+#include "platform/exit_status.h"
+#include "platform/process_api.h"
 #include "run/kill_mode.h"
-#include "run/list_mode.h"
 #include "run/report.h"
 #include "run/run_state.h"
-#include "run/test_mode.h"
 
 namespace stopex {
+
+void PrepareTargetName(RunState& state) {
+  char reduced[kTargetNameSize];
+  ReduceTargetName(state.options.target, IsDBCSLeadByte, reduced);
+  lstrcpyA(state.targetName, reduced);
+  CharUpperA(state.targetName);
+}
+
+void Print(RunState& state, const Message& message) {
+  if (!Write(message, state.out) && state.outputError == 0) state.outputError = errno != 0 ? errno : EIO;
+}
+
+void FinishOutput(RunState& state) {
+  if (state.outputFinished) return;
+  state.outputFinished = true;
+  if (std::fflush(state.out) != 0 && state.outputError == 0) state.outputError = errno != 0 ? errno : EIO;
+  if (state.outputError == 0) return;
+  Message message;
+  Append(message, "stopex: cannot write standard output: ");
+  Append(message, std::strerror(state.outputError));
+  Append(message, "\n");
+  Write(message, state.err);
+  if (SelectRunMode(state.options) == RunMode::List) state.runStatus = kExitFailure;
+}
+
 namespace {
+
+// List mode: every image name as delivered, one per line, one write per line
+// (on an unbuffered device each write is a system call).
+void ListEntry(RunState& state) {
+  Message line;
+  Append(line, state.entry.szExeFile);
+  Append(line, "\n");
+  Print(state, line);
+}
+
+// Test mode. The walk goes on after a hit: every mode sees the whole
+// snapshot. A process listed under a look-alike of its own name is not the
+// one asked for; once one match counts, the names of others need no look.
+void TestEntry(RunState& state) {
+  if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte)) return;
+  if (state.runStatus == kExitSuccess) return;
+  const ListedName listed = CompareListedName(kNullHandle, state.entry.th32ProcessID, state.entry.szExeFile);
+  if (listed != ListedName::LookAlike) state.runStatus = kExitSuccess;
+}
+
+void TestReport(RunState& state) {
+  if (state.options.silent != 0) return;
+  Message message;
+  Append(message, state.targetName);
+  Append(message, state.runStatus != kExitSuccess ? " wasn't running " : " was running ");
+  Print(state, message);
+}
+
+constexpr ModeSteps kListMode = {nullptr, ListEntry, nullptr};
+constexpr ModeSteps kTestMode = {PrepareTargetName, TestEntry, TestReport};
+
+const ModeSteps& StepsOf(RunMode mode) {
+  switch (mode) {
+    case RunMode::List: return kListMode;
+    case RunMode::Test: return kTestMode;
+    case RunMode::Kill: break;
+  }
+  return kKillMode;
+}
 
 // Names the first snapshot entry point that could not be bound, or null.
 const char* MissingEntryPoint(const ProcessApi& api) {
@@ -17,34 +88,20 @@ const char* MissingEntryPoint(const ProcessApi& api) {
   return nullptr;
 }
 
-void HandleEntry(RunState& state) {
-  if (state.mode == RunMode::Test) {
-    TestModeEntry(state);
-  } else if (state.mode == RunMode::List) {
-    ListModeEntry(state);
-  } else {
-    KillModeEntry(state);
-  }
-}
-
 }  // namespace
 
 int Run(const RunOptions& options, std::FILE* out, std::FILE* err) {
+  const ModeSteps& mode = StepsOf(SelectRunMode(options));
   RunState state;
   state.options = options;
-  state.mode = SelectRunMode(options);
   state.out = out;
   state.err = err;
 
-  state.runStatus = 1;
-  if (options.target != nullptr) {
-    if (state.mode == RunMode::Kill) {
-      PrepareKillMode(state);
-    } else {
-      PrepareTestMode(state);
-    }
-  } else {
-    state.runStatus = 0;
+  state.runStatus = kExitFailure;
+  if (options.target == nullptr) {
+    state.runStatus = kExitSuccess;
+  } else if (mode.prepare != nullptr) {
+    mode.prepare(state);
   }
 
   state.api = BindProcessApi();
@@ -54,7 +111,7 @@ int Run(const RunOptions& options, std::FILE* out, std::FILE* err) {
     Append(message, missing);
     Append(message, " not found in KERNEL32.DLL\n");
     Write(message, err);
-    return 1;
+    return kExitFailure;
   }
 
   state.entry.dwSize = ProcessEntrySize();
@@ -63,15 +120,12 @@ int Run(const RunOptions& options, std::FILE* out, std::FILE* err) {
   state.snapshot = state.api.CreateToolhelp32Snapshot(kSnapProcess, 0);
   for (int more = state.api.Process32First(state.snapshot, &state.entry); more != 0;
        more = state.api.Process32Next(state.snapshot, &state.entry)) {
-    HandleEntry(state);
+    mode.entry(state);
   }
   if (state.snapshot != kInvalidHandleValue) CloseHandle(state.snapshot);
 
-  if (state.mode == RunMode::Test) {
-    TestModeReport(state);
-  } else if (state.mode == RunMode::Kill) {
-    KillModeAfterWalk(state);
-  }
+  if (mode.afterWalk != nullptr) mode.afterWalk(state);
+  FinishOutput(state);
   return state.runStatus;
 }
 

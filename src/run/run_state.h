@@ -1,5 +1,5 @@
 // Everything one run owns, from the parsed options to the entry record the
-// walk refills; the run driver holds it and hands it to the mode actions.
+// walk refills, and the three steps by which a mode plugs into the walk.
 #pragma once
 
 #include <cstddef>
@@ -8,27 +8,27 @@
 
 #include "match/target_name.h"
 #include "platform/process_api.h"
-#include "run/run_options.h"
+#include "run/report.h"
+#include "run/run.h"
 
 namespace stopex {
 
 // Kill mode: the processes terminated during the walk, whose handles are held
-// until they have ended. Three arrays side by side, grown together.
+// until they have ended. Side by side, as the wait takes them.
 struct TerminatedProcess {
   std::uint32_t processId;
   char imageName[kExeFileSize];  // as reported
 };
 struct TerminatedProcesses {
   Handle* handles = nullptr;
-  TerminatedProcess* processes = nullptr;
   bool* ended = nullptr;
+  TerminatedProcess* processes = nullptr;
   std::size_t count = 0;
   std::size_t capacity = 0;
 };
 
 struct RunState {
   RunOptions options;
-  RunMode mode = RunMode::List;
   int runStatus = 1;  // becomes the exit status
   char targetName[kTargetNameSize] = {};  // empty unless a target was given
   ProcessApi api;
@@ -41,6 +41,30 @@ struct RunState {
   TerminatedProcesses terminated;
   std::FILE* out = nullptr;
   std::FILE* err = nullptr;
+  int outputError = 0;         // errno of the first write to out that failed
+  bool outputFinished = false;
 };
+
+// Writes a message on standard output, keeping the reason of the first
+// failure for FinishOutput.
+void Print(RunState& state, const Message& message);
+
+// Writes out what standard output still holds. Where any write to it
+// failed, says so on standard error, once, and list mode ends with status 1:
+// a list that did not arrive is no answer. Test and kill modes keep their
+// status, since what was terminated is terminated however it was reported.
+void FinishOutput(RunState& state);
+
+// What a mode does at the driver's three points; a null step is skipped.
+struct ModeSteps {
+  void (*prepare)(RunState&);    // before binding, when a target was given
+  void (*entry)(RunState&);      // for every snapshot entry, in order
+  void (*afterWalk)(RunState&);  // once the snapshot is closed
+};
+
+// The preparation that test and kill modes share: the target as typed,
+// reduced and copied with the platform's copy, then upper-cased by the
+// platform's rules.
+void PrepareTargetName(RunState& state);
 
 }  // namespace stopex

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "platform/ascii_text.h"
+#include "match/code_page.h"
 
 namespace stopex {
 namespace fake {
@@ -223,7 +223,7 @@ ListedName CompareListedName(Handle process, std::uint32_t processId, const char
   bool exact = true;
   std::string rendered = fake::Render(target->trueName, g_system.codePage, &exact);
   std::string listed = listedName;
-  if (AsciiUpper(rendered.data(), IsDBCSLeadByte) != std::string(AsciiUpper(listed.data(), IsDBCSLeadByte))) {
+  if (UpperAsciiLetters(rendered.data(), IsDBCSLeadByte) != std::string(UpperAsciiLetters(listed.data(), IsDBCSLeadByte))) {
     fake::g_lastError = 87;
     return ListedName::Other;
   }
@@ -232,7 +232,7 @@ ListedName CompareListedName(Handle process, std::uint32_t processId, const char
 
 std::uint32_t GetLastError() { return fake::g_lastError; }
 
-char* CharUpperA(char* text) { return AsciiUpper(text, IsDBCSLeadByte); }
+char* CharUpperA(char* text) { return UpperAsciiLetters(text, IsDBCSLeadByte); }
 
 char* lstrcpyA(char* destination, const char* source) { return std::strcpy(destination, source); }
 

@@ -1,4 +1,4 @@
-#include "run/kill_mode.h"
+#include "platform/exit_status.h"
 
 #include <gtest/gtest.h>
 
@@ -122,7 +122,7 @@ TEST(KillMode, ReportsTheEntriesOnlyRealWindowsShows) {
 TEST(KillMode, TerminatesItsOwnProcessLastAfterWritingOutEarlierReports) {
   Script({{10, "stopex.exe"}, {4242, "stopex.exe"}, {11, "other.exe"}, {12, "C:\\T\\STOPEX.EXE"}});
   const auto result = RunFake(Options("stopex.exe"));
-  EXPECT_EQ(result.status, static_cast<int>(kTerminateExitCode));
+  EXPECT_EQ(result.status, kExitTerminatedItself);
   EXPECT_EQ(result.out, "STOPEX.EXE Killed.C:\\T\\STOPEX.EXE Killed.");
   EXPECT_EQ(fake::System().terminated, (Pids{10, 12, 4242}));
   const Calls& calls = fake::System().calls;

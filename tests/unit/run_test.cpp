@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "fake_run.h"
 
@@ -110,6 +113,46 @@ TEST(TestMode, ReportsOnceWhateverTheNumberOfMatches) {
     EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](const std::string& call) { return call.rfind("Process32", 0) == 0; }),
               static_cast<std::ptrdiff_t>(1 + c.snapshot.size()));
     EXPECT_EQ(fake::System().calls.back(), "CloseHandle snapshot");
+  }
+}
+
+// Standard output that takes nothing (a full disk, a closed handle): the
+// run says so on standard error. A list that did not arrive fails; the test
+// and kill answers stand, and so does every termination.
+TEST(RunDriver, SaysSoWhenStandardOutputCannotBeWritten) {
+  struct Case {
+    RunOptions options;
+    int status;
+    std::vector<std::uint32_t> terminated;
+  };
+  const Case cases[] = {{Options(nullptr), 1, {}},
+                        {Options("x.exe", 1), 0, {}},
+                        {Options("y.exe", 1), 1, {}},
+                        {Options("x.exe"), 0, {7}},
+                        {Options("y.exe"), 1, {}}};
+  for (const Case& c : cases) {
+    for (const bool buffered : {false, true}) {
+      Script({{7, "x.exe"}, {8, "z.exe"}});
+      char path[] = "/tmp/stopex-out-XXXXXX";
+      const int fd = mkstemp(path);
+      ASSERT_GE(fd, 0);
+      std::FILE* out = std::fopen(path, "r");  // a stream that refuses every write
+      ::close(fd);
+      std::remove(path);
+      ASSERT_NE(out, nullptr);
+      if (!buffered) std::setvbuf(out, nullptr, _IONBF, 0);
+      std::FILE* err = std::tmpfile();
+      const int status = stopex::Run(c.options, out, err);
+      std::fclose(out);
+      const std::string said = testing::ReadAll(err);
+      EXPECT_EQ(status, c.status) << c.options.target << buffered;
+      EXPECT_EQ(fake::System().terminated, c.terminated);
+      if (c.options.target != nullptr && c.options.testSwitch == 0 && c.terminated.empty()) {
+        EXPECT_EQ(said, "");  // nothing to print, nothing that failed
+      } else {
+        EXPECT_EQ(said, "stopex: cannot write standard output: Bad file descriptor\n") << buffered;
+      }
+    }
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <vector>
 
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -11,25 +10,32 @@
 #include "platform/linux/pidfd.h"
 #include "platform/linux/proc_files.h"
 #include "platform/linux/snapshot.h"
+#include "platform/memory.h"
 
 namespace stopex {
 namespace linux_backend {
 namespace {
 
-std::vector<ProcessSlot> g_slots;
+ProcessSlot* g_slots = nullptr;
+std::size_t g_slotCount = 0;
 
 // Process handles are odd values, snapshot handles even.
 Handle HandleForSlot(std::size_t index) { return static_cast<Handle>(index) * 2 + 1; }
 
 Handle NewSlot(const ProcessSlot& slot) {
-  for (std::size_t i = 0; i < g_slots.size(); ++i) {
+  for (std::size_t i = 0; i < g_slotCount; ++i) {
     if (g_slots[i].kind == SlotKind::Free) {
       g_slots[i] = slot;
       return HandleForSlot(i);
     }
   }
-  g_slots.push_back(slot);
-  return HandleForSlot(g_slots.size() - 1);
+  // None free: doubled, and the new ones free but for the first.
+  const std::size_t index = g_slotCount;
+  g_slotCount = index == 0 ? 16 : index * 2;
+  g_slots = static_cast<ProcessSlot*>(Resize(g_slots, g_slotCount, sizeof(ProcessSlot)));
+  for (std::size_t i = index; i < g_slotCount; ++i) g_slots[i] = ProcessSlot{};
+  g_slots[index] = slot;
+  return HandleForSlot(index);
 }
 
 // Process descriptors held open, and how many the process may have open in
@@ -63,7 +69,7 @@ Handle Fail(std::uint32_t code) {
 ProcessSlot* SlotForHandle(Handle handle) {
   if (handle % 2 == 0 || handle == kInvalidHandleValue) return nullptr;
   const std::size_t index = static_cast<std::size_t>(handle / 2);
-  if (index >= g_slots.size() || g_slots[index].kind == SlotKind::Free) return nullptr;
+  if (index >= g_slotCount || g_slots[index].kind == SlotKind::Free) return nullptr;
   return &g_slots[index];
 }
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,17 +12,25 @@
 
 #include "platform/linux/proc_files.h"
 #include "platform/linux/proc_parse.h"
+#include "platform/memory.h"
 
 namespace stopex {
 namespace linux_backend {
 namespace {
 
-// One snapshot at a time.
+// One snapshot at a time: the ids /proc held when it was taken, and the
+// record of the entry handed out last. Each process's files are read when
+// its entry is reached, so that memory does not grow with the number of
+// processes beyond four bytes each.
 struct Snapshot {
-  std::vector<Record> records;
+  std::uint32_t* pids = nullptr;
+  std::size_t count = 0;
+  std::size_t capacity = 0;
+  std::size_t next = 0;
+  int rootFd = -1;              // /proc, open while the snapshot is
+  Record current{};             // valid when current.pid is not 0
   Handle handle = kNullHandle;  // even values; zero before the first snapshot
   bool open = false;
-  std::size_t next = 0;
 };
 Snapshot g_snapshot;
 
@@ -85,6 +92,7 @@ bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
 }
 
 Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
+  if (g_snapshot.open) CloseSnapshot(g_snapshot.handle);
   const int rootFd = OpenRoot();
   if (rootFd < 0) {
     SetLastError(ErrorFromErrno(errno));
@@ -92,31 +100,34 @@ Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
   }
   DIR* dir = fdopendir(dup(rootFd));
   if (dir == nullptr) {
+    if (errno == ENOMEM) EndForWantOfMemory();
     SetLastError(ErrorFromErrno(errno));
     close(rootFd);
     return kInvalidHandleValue;
   }
-  std::vector<std::uint32_t> pids;
+  Snapshot& snapshot = g_snapshot;
+  snapshot.count = 0;
   while (const dirent* d = readdir(dir)) {
     std::uint32_t pid = 0;
-    if (ParsePid(d->d_name, &pid)) pids.push_back(pid);
+    if (!ParsePid(d->d_name, &pid)) continue;
+    if (snapshot.count == snapshot.capacity) {
+      snapshot.capacity = snapshot.capacity == 0 ? 1024 : snapshot.capacity * 2;
+      snapshot.pids = static_cast<std::uint32_t*>(Resize(snapshot.pids, snapshot.capacity, sizeof(std::uint32_t)));
+    }
+    snapshot.pids[snapshot.count++] = pid;
   }
   closedir(dir);
-  std::sort(pids.begin(), pids.end());
-
-  g_snapshot.records.clear();
-  g_snapshot.records.reserve(pids.size());
-  for (std::uint32_t pid : pids) {
-    g_snapshot.records.emplace_back();
-    if (!ReadRecord(rootFd, pid, &g_snapshot.records.back())) g_snapshot.records.pop_back();
-  }
-  close(rootFd);
-  g_snapshot.handle += 2;
-  g_snapshot.open = true;
-  g_snapshot.next = 0;
-  return g_snapshot.handle;
+  std::sort(snapshot.pids, snapshot.pids + snapshot.count);
+  snapshot.rootFd = rootFd;
+  snapshot.current = Record{};
+  snapshot.handle += 2;
+  snapshot.open = true;
+  snapshot.next = 0;
+  return snapshot.handle;
 }
 
+// A process that has gone since the directory was read is passed over, and
+// so is one that has ended and only waits to be collected.
 int FillEntry(Handle snapshot, ProcessEntry* entry, bool first) {
   if (snapshot != g_snapshot.handle || !g_snapshot.open) {
     SetLastError(kErrorInvalidHandle);
@@ -127,14 +138,15 @@ int FillEntry(Handle snapshot, ProcessEntry* entry, bool first) {
     return 0;
   }
   if (first) g_snapshot.next = 0;
-  if (g_snapshot.next >= g_snapshot.records.size()) {
-    SetLastError(kErrorNoMoreFiles);
-    return 0;
+  while (g_snapshot.next < g_snapshot.count) {
+    const std::uint32_t pid = g_snapshot.pids[g_snapshot.next++];
+    if (!ReadRecord(g_snapshot.rootFd, pid, &g_snapshot.current)) continue;
+    entry->th32ProcessID = pid;
+    std::memcpy(entry->szExeFile, g_snapshot.current.name, sizeof entry->szExeFile);
+    return 1;
   }
-  const Record& record = g_snapshot.records[g_snapshot.next++];
-  entry->th32ProcessID = record.pid;
-  std::memcpy(entry->szExeFile, record.name, sizeof entry->szExeFile);
-  return 1;
+  SetLastError(kErrorNoMoreFiles);
+  return 0;
 }
 
 int First(Handle snapshot, ProcessEntry* entry) { return FillEntry(snapshot, entry, true); }
@@ -143,14 +155,13 @@ int Next(Handle snapshot, ProcessEntry* entry) { return FillEntry(snapshot, entr
 }  // namespace
 
 const Record* FindRecord(std::uint32_t pid) {
-  const auto& records = g_snapshot.records;
-  auto it = std::lower_bound(records.begin(), records.end(), pid,
-                             [](const Record& r, std::uint32_t p) { return r.pid < p; });
-  return it != records.end() && it->pid == pid ? &*it : nullptr;
+  return pid != 0 && g_snapshot.current.pid == pid ? &g_snapshot.current : nullptr;
 }
 
 bool CloseSnapshot(Handle handle) {
   if (handle == kNullHandle || handle != g_snapshot.handle || !g_snapshot.open) return false;
+  close(g_snapshot.rootFd);
+  g_snapshot.rootFd = -1;
   g_snapshot.open = false;
   return true;
 }

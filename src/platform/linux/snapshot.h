@@ -1,5 +1,6 @@
-// The Linux backend's process snapshot: every process of /proc with the name
-// the process list shows and the start time that identifies it.
+// The Linux backend's process snapshot: the processes of /proc, each read
+// when its entry is reached, with the name the process list shows and the
+// start time that identifies it.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +15,10 @@ struct Record {
   char name[kExeFileSize];
 };
 
-// The record of the latest snapshot for pid, or null when it listed none.
-// Records stay after the snapshot is closed, so that a process can still be
-// checked against the start time the snapshot saw.
+// The record of the entry the walk handed out last, when it is that of pid;
+// null otherwise. Kill mode opens a match right after its entry, and the
+// record stays after the snapshot is closed, so that the process can be
+// checked against the start time the walk saw.
 const Record* FindRecord(std::uint32_t pid);
 
 // Closes the snapshot behind the handle; false when it is not an open snapshot.

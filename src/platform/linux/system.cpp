@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/ascii_text.h"
 #include "platform/process_api.h"
 
 namespace stopex {
@@ -27,7 +26,13 @@ bool StandardOutputIsCharacterDevice() {
   return fstat(STDOUT_FILENO, &info) == 0 && S_ISCHR(info.st_mode);
 }
 
-char* CharUpperA(char* text) { return AsciiUpper(text); }
+// Names are bytes of no known code page: only ASCII letters have a case.
+char* CharUpperA(char* text) {
+  for (char* p = text; *p != '\0'; ++p) {
+    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+  }
+  return text;
+}
 
 char* lstrcpyA(char* destination, const char* source) { return std::strcpy(destination, source); }
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <vector>
 
 #include <poll.h>
 #include <sys/types.h>
@@ -14,6 +13,7 @@
 #include "platform/linux/pidfd.h"
 #include "platform/linux/proc_files.h"
 #include "platform/linux/process_handles.h"
+#include "platform/memory.h"
 #include "platform/process_api.h"
 
 namespace stopex {
@@ -66,24 +66,27 @@ constexpr int kRecheckMilliseconds = 2;
 void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t milliseconds,
                       bool* ended) {
   const std::int64_t deadline = NowMilliseconds() + milliseconds;
-  std::vector<pollfd> descriptors;  // poll passes over those set to -1: ended
-  std::vector<std::size_t> owners;
-  std::vector<std::size_t> byId;
+  auto* descriptors = static_cast<pollfd*>(Resize(nullptr, count, sizeof(pollfd)));  // -1: ended, passed over
+  auto* owners = static_cast<std::size_t*>(Resize(nullptr, count, sizeof(std::size_t)));
+  auto* byId = static_cast<std::size_t*>(Resize(nullptr, count, sizeof(std::size_t)));
+  std::size_t descriptorCount = 0;
+  std::size_t idCount = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const ProcessSlot* slot = SlotForHandle(processes[i]);
     ended[i] = slot == nullptr || slot->kind == SlotKind::Self;
     if (ended[i]) continue;
     if (slot->kind == SlotKind::ProcessFd) {
-      descriptors.push_back({slot->fd, POLLIN, 0});
-      owners.push_back(i);
+      descriptors[descriptorCount] = {slot->fd, POLLIN, 0};
+      owners[descriptorCount++] = i;
     } else {
-      byId.push_back(i);
+      byId[idCount++] = i;
     }
   }
-  std::size_t descriptorsLeft = descriptors.size();
-  std::size_t idsLeft = byId.size();
+  std::size_t descriptorsLeft = descriptorCount;
+  std::size_t idsLeft = idCount;
   while (descriptorsLeft + idsLeft > 0) {
-    for (std::size_t i : byId) {
+    for (std::size_t k = 0; k < idCount; ++k) {
+      const std::size_t i = byId[k];
       const ProcessSlot* slot = SlotForHandle(processes[i]);
       if (!ended[i] && CheckProcess(slot->pid, slot->startTime) == Liveness::Gone) {
         ended[i] = true;
@@ -94,8 +97,8 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
     const std::int64_t left = deadline - NowMilliseconds();
     std::int64_t timeout = left > 0 ? left : 0;
     if (idsLeft > 0 && timeout > kRecheckMilliseconds) timeout = kRecheckMilliseconds;
-    if (poll(descriptors.data(), descriptors.size(), static_cast<int>(timeout)) > 0) {
-      for (std::size_t k = 0; k < descriptors.size(); ++k) {
+    if (poll(descriptors, descriptorCount, static_cast<int>(timeout)) > 0) {
+      for (std::size_t k = 0; k < descriptorCount; ++k) {
         if (descriptors[k].fd >= 0 && descriptors[k].revents != 0) {
           ended[owners[k]] = true;
           descriptors[k].fd = -1;
@@ -105,6 +108,9 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
     }
     if (left <= 0) break;
   }
+  std::free(descriptors);
+  std::free(owners);
+  std::free(byId);
 }
 
 }  // namespace stopex

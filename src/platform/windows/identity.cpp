@@ -1,8 +1,7 @@
 // The Windows backend's identity check: whether the name a snapshot entry
 // listed is the process's own name, a best-fit look-alike of it, or the name
 // of another process that took over the id.
-#include "platform/windows/identity.h"
-
+#include <windows.h>
 #include <tlhelp32.h>
 
 #include <cstring>
@@ -18,7 +17,6 @@
 #endif
 
 namespace stopex {
-namespace windows_backend {
 namespace {
 
 using QueryImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
@@ -93,8 +91,9 @@ bool NameFromSnapshot(std::uint32_t processId, wchar_t* name, std::size_t size) 
   return found;
 }
 
-}  // namespace
-
+// The file name (last path component) the system holds for the process: read
+// through the handle where it allows it, else from a Unicode snapshot entry
+// of the id. False when neither can be had.
 bool TrueName(HANDLE process, std::uint32_t processId, wchar_t* name, std::size_t size) {
   if (process != nullptr) return NameThroughHandle(process, name, size) || NameFromSnapshot(processId, name, size);
   const HANDLE queried = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
@@ -102,10 +101,6 @@ bool TrueName(HANDLE process, std::uint32_t processId, wchar_t* name, std::size_
   if (queried != nullptr) ::CloseHandle(queried);
   return read || NameFromSnapshot(processId, name, size);
 }
-
-}  // namespace windows_backend
-
-namespace {
 
 // Upper-cased copies compared: the listed name may already have been
 // upper-cased in place by the walk.
@@ -134,7 +129,7 @@ bool NamesSame(const char* listed, const char* rendered) {
 
 ListedName CompareListedName(Handle process, std::uint32_t processId, const char* listedName) {
   wchar_t name[MAX_PATH];
-  if (!windows_backend::TrueName(windows_backend::ToNative(process), processId, name, MAX_PATH)) {
+  if (!TrueName(windows_backend::ToNative(process), processId, name, MAX_PATH)) {
     return ListedName::Exact;
   }
   // The single-byte snapshot record renders the name with best fit; an exact

@@ -1,0 +1,70 @@
+"""The built stopex on Linux when standard output takes nothing: a full
+disk, a closed descriptor, a pipe whose reader has gone while SIGPIPE is
+ignored. The failure is said on standard error; a list fails, while the test
+and kill answers, and every termination, stand."""
+
+import os
+import signal
+import subprocess
+import unittest
+
+from harness import STOPEX, Sleepers, TestCase, unique, wait_gone
+
+
+def ignoring_sigpipe():
+    signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+
+
+def run_into(args, how):
+    """Runs stopex with standard output that cannot be written, as named."""
+    common = dict(stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60, check=False)
+    if how == "full disk":
+        with open("/dev/full", "wb") as full:
+            return subprocess.run([STOPEX] + args, stdout=full, **common)
+    if how == "closed":
+        # Closed in the child alone, after the fork.
+        return subprocess.run([STOPEX] + args, preexec_fn=lambda: os.close(1), **common)
+    read, write = os.pipe()
+    os.close(read)  # the reader is gone before anything is written
+    try:
+        return subprocess.run([STOPEX] + args, stdout=write, preexec_fn=ignoring_sigpipe, **common)
+    finally:
+        os.close(write)
+
+
+REASONS = {"full disk": b"No space left on device", "closed": b"Bad file descriptor", "pipe": b"Broken pipe"}
+
+
+class OutputFailures(TestCase):
+    def test_every_mode_says_so_and_keeps_its_answer(self):
+        name = unique()
+        for how, reason in REASONS.items():
+            line = b"stopex: cannot write standard output: " + reason + b"\n"
+            with self.subTest(how=how), Sleepers() as sleepers:
+                victim = sleepers.start(name)
+                result = run_into([], how)
+                self.assertEqual((result.returncode, result.stderr), (1, line))
+                result = run_into([name, "-t"], how)
+                self.assertEqual((result.returncode, result.stderr), (0, line))
+                result = run_into([name + "x", "-t"], how)
+                self.assertEqual((result.returncode, result.stderr), (1, line))
+                # -ts prints nothing, so nothing fails.
+                result = run_into([name, "-ts"], how)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                result = run_into([name], how)
+                self.assertEqual((result.returncode, result.stderr), (0, line))
+                self.assertTrue(wait_gone(victim))
+
+    def test_sigpipe_at_its_default_ends_the_run_as_unix_tools_do(self):
+        read, write = os.pipe()
+        os.close(read)
+        try:
+            result = subprocess.run([STOPEX], stdout=write, stderr=subprocess.PIPE, timeout=60, check=False,
+                                    preexec_fn=lambda: signal.signal(signal.SIGPIPE, signal.SIG_DFL))
+        finally:
+            os.close(write)
+        self.assertEqual((result.returncode, result.stderr), (-signal.SIGPIPE, b""))
+
+
+if __name__ == "__main__":
+    unittest.main()
