@@ -19,7 +19,11 @@ Handle g_nextHandle = 0x100;
 constexpr Handle kSnapshotHandle = 0x10;
 std::size_t g_cursor = 0;
 
-void Log(const std::string& line) { g_system.calls.push_back(line); }
+// Logs a platform call; true when it is the one that is to fail.
+bool Log(const std::string& line) {
+  g_system.calls.push_back(line);
+  return static_cast<int>(g_system.calls.size()) == g_system.failAt;
+}
 
 // Handles in the log read as what they stand for, so tests need not know values.
 std::string Describe(Handle handle) {
@@ -29,7 +33,10 @@ std::string Describe(Handle handle) {
 }
 
 int Fill(Handle snapshot, ProcessEntry* entry, const char* call) {
-  Log(std::string(call) + " dwSize=" + std::to_string(entry->dwSize));
+  if (Log(std::string(call) + " dwSize=" + std::to_string(entry->dwSize))) {
+    g_lastError = 8;
+    return 0;
+  }
   if (snapshot != kSnapshotHandle || g_open.count(snapshot) == 0) return 0;
   if (entry->dwSize != g_system.entrySize) return 0;
   if (g_cursor >= g_system.processes.size()) return 0;
@@ -40,13 +47,15 @@ int Fill(Handle snapshot, ProcessEntry* entry, const char* call) {
       process.imageName.empty() ? Render(process.trueName, g_system.codePage, &exact) : process.imageName;
   std::memset(entry->szExeFile, 0, sizeof entry->szExeFile);
   std::strncpy(entry->szExeFile, listed.c_str(), sizeof entry->szExeFile - 1);
+  g_system.delivered.push_back(process.pid);
   return 1;
 }
 
 Handle CreateSnapshot(std::uint32_t flags, std::uint32_t processId) {
-  Log("CreateToolhelp32Snapshot " + std::to_string(flags) + " " + std::to_string(processId));
-  if (g_system.snapshotFails) return kInvalidHandleValue;
+  const bool fails = Log("CreateToolhelp32Snapshot " + std::to_string(flags) + " " + std::to_string(processId));
+  if (g_system.snapshotFails || fails) return kInvalidHandleValue;
   g_open.insert(kSnapshotHandle);
+  g_system.opened.push_back(kSnapshotHandle);
   ++g_system.openHandles;
   g_cursor = 0;
   return kSnapshotHandle;
@@ -112,6 +121,13 @@ std::string Render(const std::string& utf8, int codePage, bool* exact) {
 
 FakeSystem& System() { return g_system; }
 
+int FailureValues(const std::string& call) {
+  if (call == "BindProcessApi") return 3;  // each entry point missing
+  if (call == "OpenProcess") return 2;     // null, INVALID_HANDLE_VALUE
+  if (call == "CompareListedName") return 2;  // another process, a look-alike
+  return 1;
+}
+
 void Reset() {
   g_system = FakeSystem{};
   g_lastError = 0;
@@ -146,7 +162,7 @@ bool IsDBCSLeadByte(unsigned char byte) {
 bool StandardOutputIsCharacterDevice() { return false; }
 
 ProcessApi BindProcessApi() {
-  fake::Log("BindProcessApi");
+  if (fake::Log("BindProcessApi")) g_system.missing[g_system.failVariant] = true;
   ProcessApi api;
   if (!g_system.missing[0]) api.CreateToolhelp32Snapshot = fake::CreateSnapshot;
   if (!g_system.missing[1]) api.Process32First = fake::First;
@@ -159,8 +175,11 @@ std::uint32_t ProcessEntrySize() { return g_system.entrySize; }
 std::uint32_t GetCurrentProcessId() { return g_system.ownPid; }
 
 Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t processId) {
-  fake::Log("OpenProcess " + std::to_string(desiredAccess) + " " + std::to_string(inheritHandle) +
-            " " + std::to_string(processId));
+  if (fake::Log("OpenProcess " + std::to_string(desiredAccess) + " " + std::to_string(inheritHandle) + " " +
+                std::to_string(processId))) {
+    fake::g_lastError = g_system.failVariant == 0 ? 5 : 6;
+    return g_system.failVariant == 0 ? kNullHandle : kInvalidHandleValue;
+  }
   const fake::FakeProcess* process = fake::Find(processId);
   if (process == nullptr) {
     fake::g_lastError = 87;
@@ -173,12 +192,16 @@ Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t
   // The handle value carries the pid, so that a later call can find it.
   const Handle handle = (static_cast<Handle>(processId) << 8) | (fake::g_nextHandle++ & 0xFF);
   fake::g_open.insert(handle);
+  g_system.opened.push_back(handle);
   ++g_system.openHandles;
   return handle;
 }
 
 int TerminateProcess(Handle process, std::uint32_t exitCode) {
-  fake::Log("TerminateProcess " + fake::Describe(process) + " " + std::to_string(exitCode));
+  if (fake::Log("TerminateProcess " + fake::Describe(process) + " " + std::to_string(exitCode))) {
+    fake::g_lastError = 5;
+    return 0;
+  }
   if (fake::g_open.count(process) == 0) {
     fake::g_lastError = 6;
     return 0;
@@ -193,21 +216,30 @@ int TerminateProcess(Handle process, std::uint32_t exitCode) {
 }
 
 int CloseHandle(Handle handle) {
-  fake::Log("CloseHandle " + fake::Describe(handle));
+  const bool fails = fake::Log("CloseHandle " + fake::Describe(handle));
+  g_system.closed.push_back(handle);
   if (fake::g_open.erase(handle) == 0) {
     ++g_system.closeErrors;
     fake::g_lastError = 6;
     return 0;
   }
   --g_system.openHandles;
+  if (fails) {  // closed all the same, as Windows does with a handle it reports it could not close
+    fake::g_lastError = 6;
+    return 0;
+  }
   return 1;
 }
 
 void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t milliseconds,
                       bool* ended) {
-  fake::Log("WaitForProcesses " + std::to_string(count) + " " + std::to_string(milliseconds));
+  const bool fails = fake::Log("WaitForProcesses " + std::to_string(count) + " " + std::to_string(milliseconds));
   ++g_system.waits;
   for (std::size_t i = 0; i < count; ++i) {
+    if (fails) {  // the wait failed: nothing is known to have ended
+      ended[i] = false;
+      continue;
+    }
     const fake::FakeProcess* process = fake::Find(static_cast<std::uint32_t>(processes[i] >> 8));
     ended[i] = fake::g_open.count(processes[i]) == 0 || process == nullptr || !process->keepsEnding;
   }
@@ -216,8 +248,15 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
 // As on Windows: the true name rendered with best fit must be the listed
 // name (an id that changed hands bears another), and exact to be the same.
 ListedName CompareListedName(Handle process, std::uint32_t processId, const char* listedName) {
-  fake::Log("CompareListedName " + (process == kNullHandle ? std::string("id") : fake::Describe(process)) + " " +
-            std::to_string(processId));
+  if (fake::Log("CompareListedName " + (process == kNullHandle ? std::string("id") : fake::Describe(process)) + " " +
+                std::to_string(processId))) {
+    if (g_system.failVariant == 1) {
+      g_system.lookAlikes.push_back(processId);
+      return ListedName::LookAlike;
+    }
+    fake::g_lastError = 87;
+    return ListedName::Other;
+  }
   const fake::FakeProcess* target = fake::Find(processId);
   if (target == nullptr || target->trueName.empty()) return ListedName::Exact;
   bool exact = true;
@@ -227,7 +266,9 @@ ListedName CompareListedName(Handle process, std::uint32_t processId, const char
     fake::g_lastError = 87;
     return ListedName::Other;
   }
-  return exact ? ListedName::Exact : ListedName::LookAlike;
+  if (exact) return ListedName::Exact;
+  g_system.lookAlikes.push_back(processId);
+  return ListedName::LookAlike;
 }
 
 std::uint32_t GetLastError() { return fake::g_lastError; }

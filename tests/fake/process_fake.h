@@ -31,13 +31,27 @@ struct FakeSystem {
   std::uint32_t ownPid = 4242;
   std::uint32_t entrySize = 296;
 
+  // Fault injection: the failAt-th platform call (counting from 1, in the
+  // order of `calls`) fails, with the failure value numbered failVariant of
+  // those its interface allows (FailureValues names how many).
+  int failAt = 0;
+  int failVariant = 0;
+
   // What happened, for the tests to assert on.
   std::vector<std::string> calls;        // one line per platform call, in order
   std::vector<std::uint32_t> terminated; // pids whose termination succeeded
   int openHandles = 0;                   // process and snapshot handles not yet closed
   int closeErrors = 0;                   // CloseHandle on a handle that was not open
   int waits = 0;                         // calls of WaitForProcesses
+  std::vector<std::uint32_t> delivered;  // pids the walk handed out, in order
+  std::vector<std::uint32_t> lookAlikes; // pids CompareListedName called look-alikes
+  std::vector<Handle> opened;            // every handle handed out
+  std::vector<Handle> closed;            // every handle CloseHandle was called with
 };
+
+// How many failure values the interface allows the platform call named so
+// (the first word of its line in `calls`).
+int FailureValues(const std::string& call);
 
 // The one scripted system; Reset() before each test.
 FakeSystem& System();
