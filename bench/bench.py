@@ -6,7 +6,9 @@ each command many times, taking the commands in turn within every round so
 that drift of the machine touches them all alike. Prints medians, ratios to
 stopex, peak memory, and the system calls per process of a stopex run.
 
-Usage: bench/bench.py [--stopex PATH] [--sizes 200,2000] [--rounds 41]
+Usage: bench/bench.py [--baseline PATH] [--sizes 200,2000] [--rounds 41]
+(--baseline: another stopex executable, an earlier build say, measured beside
+this tree's release build)
 """
 
 import argparse
@@ -66,7 +68,7 @@ def syscalls_per_process(argv, processes):
     return calls, calls / processes
 
 
-def run_size(count, stopex, dynamic, floor, peak, rounds, work):
+def run_size(count, stopex, dynamic, floor, peak, rounds, work, baseline=None):
     name = "bnch" + os.urandom(3).hex()
     sleeper = os.path.join(work, name)
     shutil.copy(shutil.which("sleep"), sleeper)
@@ -87,6 +89,10 @@ def run_size(count, stopex, dynamic, floor, peak, rounds, work):
             "killall -s 0 NAME": [shutil.which("killall"), "-s", "0", name],
             "ps -e -o comm=": [shutil.which("ps"), "-e", "-o", "comm="],
         }
+        if baseline:
+            commands["baseline NAME -t (hit)"] = [baseline, name, "-t"]
+            commands["baseline NAME -t (miss)"] = [baseline, missing, "-t"]
+            commands["baseline (list)"] = [baseline]
         times = {label: [] for label in commands}
         memory = {label: max(peak_memory(peak, argv) for _ in range(3)) for label, argv in commands.items()}
         for round_ in range(rounds):
@@ -121,11 +127,12 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--sizes", default="200,2000")
     parser.add_argument("--rounds", type=int, default=41)
+    parser.add_argument("--baseline")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="stopex-bench-") as work:
         stopex, dynamic, floor, peak = build(work)
         for count in (int(size) for size in args.sizes.split(",")):
-            run_size(count, stopex, dynamic, floor, peak, args.rounds, work)
+            run_size(count, stopex, dynamic, floor, peak, args.rounds, work, args.baseline)
 
 
 if __name__ == "__main__":

@@ -55,6 +55,28 @@ class OutputFailures(TestCase):
                 self.assertEqual((result.returncode, result.stderr), (0, line))
                 self.assertTrue(wait_gone(victim))
 
+    def test_running_out_of_memory_is_said_and_never_answers_from_a_partial_walk(self):
+        """Under ever larger address-space limits, each run either cannot be
+        started at all (the loader says so, before the program runs), or
+        says it ran out of memory with status 1 and prints nothing, or lists
+        in full. Sanitizer builds reserve far more than any such limit."""
+        complete = None
+        for limit in range(1 << 20, 64 << 20, 64 << 10):
+            result = subprocess.run(["prlimit", f"--as={limit}", STOPEX], stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=60, check=False)
+            if result.returncode == 0 and result.stderr == b"":
+                complete = limit
+                break
+            if result.returncode == 1 and result.stderr == b"stopex: out of memory\n":
+                self.assertEqual(result.stdout, b"", limit)
+                continue
+            # Not started: the loader gave up before the program ran.
+            self.assertEqual(result.returncode, 127, (limit, result.stderr))
+            self.assertEqual(result.stdout, b"", limit)
+        if complete is None:
+            self.skipTest("no limit up to 64 MiB lets this build run")
+        self.assertIn(b"stopex\n", result.stdout)
+
     def test_sigpipe_at_its_default_ends_the_run_as_unix_tools_do(self):
         read, write = os.pipe()
         os.close(read)

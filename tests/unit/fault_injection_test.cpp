@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "fake_run.h"
 #include "platform/exit_status.h"
+#include "platform/memory.h"
 
 namespace stopex {
 namespace {
@@ -109,6 +111,16 @@ TEST(FaultInjection, EveryCallFailingInTurnIsSurvived) {
     }
     EXPECT_GT(runs, static_cast<int>(calls.size())) << mode.what;
   }
+}
+
+// The one memory policy: what cannot be had ends the run, said and with
+// status 1, and never hands back a block too small.
+TEST(FaultInjection, RunningOutOfMemoryEndsTheRunWithAMessageAndStatus1) {
+  EXPECT_EXIT(Resize(nullptr, static_cast<std::size_t>(-1) / 2, 4), ::testing::ExitedWithCode(kExitFailure),
+              "^stopex: out of memory\n$");
+  void* block = Resize(nullptr, 0, 8);  // nothing asked for is still a block
+  EXPECT_NE(block, nullptr);
+  std::free(block);
 }
 
 }  // namespace
