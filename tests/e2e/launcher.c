@@ -5,9 +5,13 @@
    test can hand over any bytes, quotes and all, exactly as they stand, and
    lines as long as Windows allows. "launcher -wfile PATH" starts the line the
    file holds in UTF-8 as a Unicode command line (CreateProcessW), as a
-   console or Explorer hands it over, characters the code page lacks and all. */
+   console or Explorer hands it over, characters the code page lacks and all.
+   With STOPEX_CHILD_STDOUT set, the child's standard output is not this
+   program's: "closed" gives it none, "readonly:PATH" a file opened for
+   reading only, which refuses every write as a full disk would. */
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 int main(void) {
@@ -47,6 +51,19 @@ int main(void) {
   startup.cb = sizeof startup;
   memset(&startupW, 0, sizeof startupW);
   startupW.cb = sizeof startupW;
+  const char* childOut = getenv("STOPEX_CHILD_STDOUT");
+  if (childOut != NULL) {
+    HANDLE out = INVALID_HANDLE_VALUE;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    if (strncmp(childOut, "readonly:", 9) == 0) {
+      out = CreateFileA(childOut + 9, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, NULL);
+    }
+    startup.dwFlags = startupW.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startupW.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = startupW.hStdOutput = out;
+    startup.hStdError = startupW.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  }
   if (unicode) {
     if (MultiByteToWideChar(CP_UTF8, 0, line, -1, wide, sizeof wide / sizeof wide[0]) == 0) {
       fprintf(stderr, "launcher: not UTF-8\n");

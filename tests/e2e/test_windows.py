@@ -4,6 +4,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 import unittest
 
 from harness import (CRLF_USAGE, EMULATOR, LAUNCHER, STOPEX, Sleepers, TestCase, launched, listed, run, run_raw,
@@ -115,6 +116,36 @@ class HostileCommandLines(TestCase):
                 status, out = self.raw(b"-t x" + bytes([value]) + b"y")
                 # A blank or tab makes two targets; "?" asks for the usage.
                 self.assertEqual(status, 7 if value in b' \t?' else 1)
+
+
+class OutputFailures(TestCase):
+    """Standard output that takes nothing: a file opened for reading only (as
+    a full disk would refuse every write), or none at all. The failure is said
+    on standard error; a list fails, the test and kill answers stand."""
+
+    def test_every_mode_says_so_and_keeps_its_answer(self):
+        name = unique("out") + ".exe"
+        with Sleepers() as sleepers, tempfile.NamedTemporaryFile() as readonly:
+            victim = sleepers.start(name, wait_for=lambda: name.encode() in listed())
+            for how in ("readonly:Z:" + readonly.name.replace("/", "\\"), "closed"):
+                with self.subTest(how=how):
+                    os.environ["STOPEX_CHILD_STDOUT"] = how
+                    try:
+                        for tail, status in ((b"", 1), (name.encode() + b" -t", 0), (b"x" + name.encode() + b" -t", 1)):
+                            result = run_raw(tail)
+                            self.assertEqual(launched(result), (status, b""), tail)
+                            self.assertRegex(result.stderr, rb"^stopex: cannot write standard output: [^\r\n]+\r\n$")
+                    finally:
+                        del os.environ["STOPEX_CHILD_STDOUT"]
+            os.environ["STOPEX_CHILD_STDOUT"] = "closed"
+            try:
+                result = run_raw(name.encode())
+            finally:
+                del os.environ["STOPEX_CHILD_STDOUT"]
+            self.assertEqual(launched(result), (0, b""))  # terminated: the answer stands
+            self.assertRegex(result.stderr, rb"^stopex: cannot write standard output: [^\r\n]+\r\n$")
+            self.assertNotIn(name.encode(), listed())
+            self.assertEqual(victim.wait(timeout=30), 0)
 
 
 class LookAlikes(TestCase):

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "fake_run.h"
 
 namespace stopex {
@@ -133,17 +131,17 @@ TEST(RunDriver, SaysSoWhenStandardOutputCannotBeWritten) {
   for (const Case& c : cases) {
     for (const bool buffered : {false, true}) {
       Script({{7, "x.exe"}, {8, "z.exe"}});
-      char path[] = "/tmp/stopex-out-XXXXXX";
-      const int fd = mkstemp(path);
-      ASSERT_GE(fd, 0);
+      const char* path = "stopex-output-test.tmp";  // in the test's own folder
+      std::FILE* made = std::fopen(path, "w");
+      ASSERT_NE(made, nullptr);
+      std::fclose(made);
       std::FILE* out = std::fopen(path, "r");  // a stream that refuses every write
-      ::close(fd);
-      std::remove(path);
       ASSERT_NE(out, nullptr);
       if (!buffered) std::setvbuf(out, nullptr, _IONBF, 0);
       std::FILE* err = std::tmpfile();
       const int status = stopex::Run(c.options, out, err);
       std::fclose(out);
+      std::remove(path);
       const std::string said = testing::ReadAll(err);
       EXPECT_EQ(status, c.status) << c.options.target << buffered;
       EXPECT_EQ(fake::System().terminated, c.terminated);
