@@ -115,9 +115,17 @@ bool SameText(const char* a, const char* b) {
 
 // The rendering of the true name is the listed name, or, where the snapshot
 // lists full paths, its last component (past the last "\" that is a
-// character of its own).
+// character of its own). A listed name that fills the record is the start
+// of a longer rendering.
 bool NamesSame(const char* listed, const char* rendered) {
   if (SameText(listed, rendered)) return true;
+  const std::size_t length = std::strlen(listed);
+  if (length == kExeFileSize - 1 && std::strlen(rendered) > length) {
+    char start[kExeFileSize];
+    std::memcpy(start, rendered, length);
+    start[length] = '\0';
+    if (SameText(listed, start)) return true;
+  }
   const char* component = listed;
   for (const char* p = listed; *p != '\0'; p = ::CharNextA(p)) {
     if (*p == '\\') component = p + 1;
