@@ -87,9 +87,10 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
     self.pid = processId;
     return NewSlot(self);
   }
-  // Only a process the snapshot saw can be opened, and only while its id
-  // still belongs to it: an id that was freed and handed to another process
-  // counts as a process that no longer exists.
+  // Only the process of the entry the walk handed out last can be opened
+  // (kill mode opens each match right after its entry), and only while its
+  // id still belongs to it: an id that was freed and handed to another
+  // process counts as a process that no longer exists.
   const Record* record = FindRecord(processId);
   if (record == nullptr) return Fail(kErrorInvalidParameter);
 
