@@ -105,6 +105,11 @@ ListedName CompareListedName(Handle process, std::uint32_t processId, const char
 // The last error code of the calling thread, read right after a failed call.
 std::uint32_t GetLastError();
 
+// What the last error code does not say by itself, in a few words (why a
+// process list could not be read, why processes cannot be told apart); null
+// where the code says all. Read right after the failed call, like the code.
+const char* DescribeLastError();
+
 // Upper-cases a NUL-terminated text in place and returns it.
 char* CharUpperA(char* text);
 

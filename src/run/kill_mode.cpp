@@ -22,12 +22,21 @@ constexpr std::uint32_t kEndingMilliseconds = 5000;
 void ReportFailure(RunState& state, const char* call) {
   // Read at once: nothing may run between the failed call and this.
   const std::uint32_t code = GetLastError();
+  const char* why = DescribeLastError();
   Message message;
   Append(message, call);
   Append(message, "() failed, err = ");
   AppendNumber(message, code);
   Append(message, "\n");
   Print(state, message);
+  // What the code does not say is said once, on standard error.
+  if (why == nullptr || why == state.lastExplained) return;
+  state.lastExplained = why;
+  Message explanation;
+  Append(explanation, "stopex: ");
+  Append(explanation, why);
+  Append(explanation, "\n");
+  Write(explanation, state.err);
 }
 
 // A process whose own name the code page cannot hold exactly was listed

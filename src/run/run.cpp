@@ -115,14 +115,29 @@ int Run(const RunOptions& options, std::FILE* out, std::FILE* err) {
   }
 
   state.entry.dwSize = ProcessEntrySize();
-  // A failed snapshot is INVALID_HANDLE_VALUE, on which Process32First fails:
-  // the walk then simply yields no entry, and there is no handle to close.
+  // A snapshot that could not be taken is said, and is no answer: no list,
+  // no report of what is or is not running, status 1 in every mode.
   state.snapshot = state.api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+  if (state.snapshot == kInvalidHandleValue) {
+    const std::uint32_t code = GetLastError();
+    const char* why = DescribeLastError();
+    Message message;
+    Append(message, "stopex: cannot list the processes: ");
+    if (why != nullptr) {
+      Append(message, why);
+    } else {
+      Append(message, "error ");
+      AppendNumber(message, code);
+    }
+    Append(message, "\n");
+    Write(message, err);
+    return kExitFailure;
+  }
   for (int more = state.api.Process32First(state.snapshot, &state.entry); more != 0;
        more = state.api.Process32Next(state.snapshot, &state.entry)) {
     mode.entry(state);
   }
-  if (state.snapshot != kInvalidHandleValue) CloseHandle(state.snapshot);
+  CloseHandle(state.snapshot);
 
   if (mode.afterWalk != nullptr) mode.afterWalk(state);
   FinishOutput(state);

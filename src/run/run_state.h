@@ -39,6 +39,7 @@ struct RunState {
   bool ownProcessMatched = false;
   std::uint32_t ownProcessId = 0;
   TerminatedProcesses terminated;
+  const char* lastExplained = nullptr;  // kill mode: the last failure text said
   std::FILE* out = nullptr;
   std::FILE* err = nullptr;
   int outputError = 0;         // errno of the first write to out that failed

@@ -37,14 +37,15 @@ def unique(prefix="sx", length=6):
     return prefix + "".join(_RANDOM.choice(alphabet) for _ in range(length))
 
 
-def run(args, program=STOPEX, stdout=None, timeout=120):
-    """Runs the program with the given arguments and returns the completed
-    process, its output in stdout and stderr as bytes. The output goes
-    through files rather than pipes: under Wine, helper processes started by
-    the first program inherit its handles and would hold a pipe open."""
+def run(args, program=STOPEX, stdout=None, timeout=120, wrapper=()):
+    """Runs the program with the given arguments (behind the wrapper's
+    command, when one is given) and returns the completed process, its output
+    in stdout and stderr as bytes. The output goes through files rather than
+    pipes: under Wine, helper processes started by the first program inherit
+    its handles and would hold a pipe open."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         result = subprocess.run(
-            EMULATOR + [program] + list(args),
+            list(wrapper) + EMULATOR + [program] + list(args),
             stdout=out if stdout is None else stdout,
             stderr=err,
             stdin=subprocess.DEVNULL,

@@ -1,7 +1,9 @@
 /* Waits until it is terminated, or, given a number of milliseconds, ends by
    itself after that long. Given "-m MB", it first fills that many megabytes
-   of memory, so that its teardown takes a while once it is killed. The
-   end-to-end tests start copies of it under crafted names. */
+   of memory, so that its teardown takes a while once it is killed. On Linux,
+   given "-p", its first thread ends and a second one waits; given "-z NAME",
+   it leaves a child named NAME that has ended, uncollected. The end-to-end
+   tests start copies of it under crafted names. */
 #include <stdlib.h>
 #include <string.h>
 
@@ -27,10 +29,31 @@ int main(int argc, char** argv) {
   for (;;) Sleep(INFINITE);
 }
 #else
+#include <pthread.h>
+#include <sys/prctl.h>
 #include <time.h>
 #include <unistd.h>
+
+static void* wait_forever(void* unused) {
+  for (;;) pause();
+  return unused;
+}
+
 int main(int argc, char** argv) {
   fill(argc, argv);
+  if (argc == 2 && strcmp(argv[1], "-p") == 0) {
+    pthread_t thread;
+    if (pthread_create(&thread, NULL, wait_forever, NULL) != 0) return 1;
+    pthread_exit(NULL);
+  }
+  if (argc == 3 && strcmp(argv[1], "-z") == 0) {
+    pid_t child = fork();
+    if (child == 0) {
+      prctl(PR_SET_NAME, argv[2]);
+      _exit(0);
+    }
+    for (;;) pause();
+  }
   if (argc == 2) {
     long ms = atol(argv[1]);
     struct timespec delay = {ms / 1000, (ms % 1000) * 1000000L};

@@ -14,6 +14,12 @@ namespace {
 
 FakeSystem g_system;
 std::uint32_t g_lastError = 0;
+const char* g_lastErrorText = nullptr;
+
+void SetError(std::uint32_t code, const char* text = nullptr) {
+  g_lastError = code;
+  g_lastErrorText = text;
+}
 std::set<Handle> g_open;
 Handle g_nextHandle = 0x100;
 constexpr Handle kSnapshotHandle = 0x10;
@@ -34,7 +40,7 @@ std::string Describe(Handle handle) {
 
 int Fill(Handle snapshot, ProcessEntry* entry, const char* call) {
   if (Log(std::string(call) + " dwSize=" + std::to_string(entry->dwSize))) {
-    g_lastError = 8;
+    SetError(8);
     return 0;
   }
   if (snapshot != kSnapshotHandle || g_open.count(snapshot) == 0) return 0;
@@ -53,7 +59,10 @@ int Fill(Handle snapshot, ProcessEntry* entry, const char* call) {
 
 Handle CreateSnapshot(std::uint32_t flags, std::uint32_t processId) {
   const bool fails = Log("CreateToolhelp32Snapshot " + std::to_string(flags) + " " + std::to_string(processId));
-  if (g_system.snapshotFails || fails) return kInvalidHandleValue;
+  if (g_system.snapshotFails || fails) {
+    SetError(fails ? 8 : 31, fails ? nullptr : g_system.snapshotErrorText);
+    return kInvalidHandleValue;
+  }
   g_open.insert(kSnapshotHandle);
   g_system.opened.push_back(kSnapshotHandle);
   ++g_system.openHandles;
@@ -130,7 +139,7 @@ int FailureValues(const std::string& call) {
 
 void Reset() {
   g_system = FakeSystem{};
-  g_lastError = 0;
+  SetError(0);
   g_open.clear();
   g_nextHandle = 0x100;
   g_cursor = 0;
@@ -177,16 +186,16 @@ std::uint32_t GetCurrentProcessId() { return g_system.ownPid; }
 Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t processId) {
   if (fake::Log("OpenProcess " + std::to_string(desiredAccess) + " " + std::to_string(inheritHandle) + " " +
                 std::to_string(processId))) {
-    fake::g_lastError = g_system.failVariant == 0 ? 5 : 6;
+    fake::SetError(g_system.failVariant == 0 ? 5 : 6);
     return g_system.failVariant == 0 ? kNullHandle : kInvalidHandleValue;
   }
   const fake::FakeProcess* process = fake::Find(processId);
   if (process == nullptr) {
-    fake::g_lastError = 87;
+    fake::SetError(87);
     return kNullHandle;
   }
   if (process->openError != 0) {
-    fake::g_lastError = process->openError;
+    fake::SetError(process->openError, process->openErrorText);
     return kNullHandle;
   }
   // The handle value carries the pid, so that a later call can find it.
@@ -199,16 +208,16 @@ Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t
 
 int TerminateProcess(Handle process, std::uint32_t exitCode) {
   if (fake::Log("TerminateProcess " + fake::Describe(process) + " " + std::to_string(exitCode))) {
-    fake::g_lastError = 5;
+    fake::SetError(5);
     return 0;
   }
   if (fake::g_open.count(process) == 0) {
-    fake::g_lastError = 6;
+    fake::SetError(6);
     return 0;
   }
   const fake::FakeProcess* target = fake::Find(static_cast<std::uint32_t>(process >> 8));
   if (target->terminateError != 0) {
-    fake::g_lastError = target->terminateError;
+    fake::SetError(target->terminateError);
     return 0;
   }
   g_system.terminated.push_back(target->pid);
@@ -220,12 +229,12 @@ int CloseHandle(Handle handle) {
   g_system.closed.push_back(handle);
   if (fake::g_open.erase(handle) == 0) {
     ++g_system.closeErrors;
-    fake::g_lastError = 6;
+    fake::SetError(6);
     return 0;
   }
   --g_system.openHandles;
   if (fails) {  // closed all the same, as Windows does with a handle it reports it could not close
-    fake::g_lastError = 6;
+    fake::SetError(6);
     return 0;
   }
   return 1;
@@ -254,7 +263,7 @@ ListedName CompareListedName(Handle process, std::uint32_t processId, const char
       g_system.lookAlikes.push_back(processId);
       return ListedName::LookAlike;
     }
-    fake::g_lastError = 87;
+    fake::SetError(87);
     return ListedName::Other;
   }
   const fake::FakeProcess* target = fake::Find(processId);
@@ -263,7 +272,7 @@ ListedName CompareListedName(Handle process, std::uint32_t processId, const char
   std::string rendered = fake::Render(target->trueName, g_system.codePage, &exact);
   std::string listed = listedName;
   if (UpperAsciiLetters(rendered.data(), IsDBCSLeadByte) != std::string(UpperAsciiLetters(listed.data(), IsDBCSLeadByte))) {
-    fake::g_lastError = 87;
+    fake::SetError(87);
     return ListedName::Other;
   }
   if (exact) return ListedName::Exact;
@@ -272,6 +281,8 @@ ListedName CompareListedName(Handle process, std::uint32_t processId, const char
 }
 
 std::uint32_t GetLastError() { return fake::g_lastError; }
+
+const char* DescribeLastError() { return fake::g_lastErrorText; }
 
 char* CharUpperA(char* text) { return UpperAsciiLetters(text, IsDBCSLeadByte); }
 

@@ -20,11 +20,13 @@ struct FakeProcess {
   // The snapshot lists its rendering in the simulated code page (with best
   // fit, as Windows does) where imageName is left empty.
   std::string trueName = {};
+  const char* openErrorText = nullptr;  // with openError: what DescribeLastError says
 };
 
 struct FakeSystem {
   std::vector<FakeProcess> processes;  // the snapshot, in order
-  bool snapshotFails = false;          // CreateToolhelp32Snapshot gives INVALID_HANDLE_VALUE
+  bool snapshotFails = false;          // CreateToolhelp32Snapshot gives INVALID_HANDLE_VALUE, error 31
+  const char* snapshotErrorText = nullptr;  // and DescribeLastError says this
   bool missing[3] = {false, false, false};  // bindings that yield nothing, in binding order
   int codePage = 0;                    // 932, 936 or 950: a simulated double-byte code page;
                                        // 0 renders true names as 1252 does

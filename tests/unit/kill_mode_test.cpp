@@ -27,7 +27,13 @@ TEST(KillMode, AttemptsEveryMatchAndReportsEachOutcomeInOrder) {
     int status;
     std::string out;
     Pids terminated;
+    std::string err = "";
   };
+  // Failures whose code does not say all: the text once, on standard error.
+  fake::FakeProcess untold{10, "x.exe", 5};
+  untold.openErrorText = "processes cannot be told apart";
+  fake::FakeProcess untoldToo = untold;
+  untoldToo.pid = 11;
   const Case cases[] = {
       {"two terminated", {{10, "x.exe"}, {11, "y.exe"}, {12, "C:\\B\\X.EXE"}}, 0,
        "X.EXE Killed.C:\\B\\X.EXE Killed.", {10, 12}},
@@ -39,13 +45,16 @@ TEST(KillMode, AttemptsEveryMatchAndReportsEachOutcomeInOrder) {
        "OpenProcess() failed, err = 87\nTerminateProcess() failed, err = 4294967295\n", {}},
       {"no match", {{10, "y.exe"}, {11, "xx.exe"}, {12, "x.exe.bak"}}, 1, "", {}},
       {"empty snapshot", {}, 1, "", {}},
+      {"unexplained failures", {untold, untoldToo, {12, "x.exe"}}, 0,
+       "OpenProcess() failed, err = 5\nOpenProcess() failed, err = 5\nX.EXE Killed.", {12},
+       "stopex: processes cannot be told apart\n"},
   };
   for (const Case& c : cases) {
     Script(c.snapshot);
     const auto result = RunFake(Options("x.exe"));
     EXPECT_EQ(result.status, c.status) << c.what;
     EXPECT_EQ(result.out, c.out) << c.what;
-    EXPECT_EQ(result.err, "") << c.what;
+    EXPECT_EQ(result.err, c.err) << c.what;
     EXPECT_EQ(fake::System().terminated, c.terminated) << c.what;
     EXPECT_EQ(fake::System().openHandles, 0) << c.what;
     EXPECT_EQ(fake::System().closeErrors, 0) << c.what;

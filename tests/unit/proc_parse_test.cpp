@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace stopex {
 namespace {
@@ -40,6 +41,53 @@ TEST(ParseStatLine, RejectsWhatIsNotAStatLine) {
   for (const std::string& line : lines) {
     StatFields fields;
     EXPECT_FALSE(ParseStatLine(line, &fields)) << line;
+  }
+}
+
+// Ended means ended as a whole: a first thread that has ended (pthread_exit)
+// leaves a process that runs while another thread does.
+TEST(ParseStatLine, TellsAnEndedProcessFromOneWhoseFirstThreadHasEnded) {
+  const struct {
+    const char* fields;  // state, then fields 4 to 22
+    bool ended, ending;
+  } cases[] = {
+      {"S 1 1 1 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 77", false, false},
+      {"Z 1 1 1 0 -1 4194564 0 0 0 0 0 0 0 0 20 0 1 0 77", true, true},    // a true zombie
+      {"Z 1 1 1 0 -1 4194564 0 0 0 0 0 0 0 0 20 0 3 0 77", false, false},  // first thread ended
+      {"R 1 1 1 0 -1 4194564 0 0 0 0 0 0 0 0 20 0 1 0 77", false, true},   // PF_EXITING, alone
+      {"R 1 1 1 0 -1 4194564 0 0 0 0 0 0 0 0 20 0 2 0 77", false, false},
+      {"X 1 1 1 0 -1 4194564 0 0 0 0 0 0 0 0 20 0 1 0 77", true, true},
+  };
+  for (const auto& c : cases) {
+    StatFields fields;
+    ASSERT_TRUE(ParseStatLine("9 (n) "s + c.fields, &fields)) << c.fields;
+    EXPECT_EQ(HasEnded(fields), c.ended) << c.fields;
+    EXPECT_EQ(IsEnding(fields), c.ending) << c.fields;
+  }
+}
+
+TEST(ParseStatus, ReadsTheIdsAndWhetherSigkillIsIgnored) {
+  const struct {
+    std::string text;
+    std::uint32_t pid;
+    std::vector<std::uint32_t> nsPids;
+    bool ignoresKill;
+  } cases[] = {
+      {"Name:\tsleep\nPid:\t812\nNSpid:\t812\nSigIgn:\t0000000000000000\n", 812, {812}, false},
+      {"Pid:\t812\nNSpid:\t812\t7\t1\nSigIgn:\t0000000000000004\n", 812, {812, 7, 1}, false},
+      {"Name:\tkthreadd\nPid:\t2\nNSpid:\t2\nSigIgn:\tffffffffffffffff\n", 2, {2}, true},
+      {"NSpid:\t9\nSigIgn:\t0000000000000100\n", 0, {9}, true},       // a file server's thread
+      {"Pid:\t-1\nNSpid:\t-1\n", 0, {}, false},                        // a descriptor's ended process
+      {"Pid:\t12x\nNSpid:\t3\tz\nSigIgn:\t00000000000001g0\n", 0, {}, false},
+      {"Name:\tPid: 4\nSigIgn:\t100\n", 0, {}, true},                 // a name is not a line
+      {"", 0, {}, false},
+  };
+  for (const auto& c : cases) {
+    StatusFields fields;
+    ParseStatus(c.text, &fields);
+    EXPECT_EQ(fields.pid, c.pid) << c.text;
+    EXPECT_EQ(std::vector<std::uint32_t>(fields.nsPids, fields.nsPids + fields.nsPidCount), c.nsPids) << c.text;
+    EXPECT_EQ(fields.ignoresKill, c.ignoresKill) << c.text;
   }
 }
 

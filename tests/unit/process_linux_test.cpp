@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,8 @@ class FakeProc : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     SetProcRoot(root_.c_str());
+    // It lists this program, as a /proc of the program's own namespace does.
+    fs::create_symlink(std::to_string(getpid()), fs::path(root_) / "self");
   }
   void TearDown() override {
     SetProcRoot("/proc");
@@ -69,7 +72,6 @@ TEST_F(FakeProc, ListsEveryProcessOnceInAscendingIdOrder) {
   AddProcess(300, "c");
   AddProcess(20, "b");
   AddProcess(1, "init");
-  fs::create_directories(fs::path(root_) / "self");
   fs::create_directories(fs::path(root_) / "12a");
   fs::create_directories(fs::path(root_) / "0");
   Write("uptime", "1 1\n");
@@ -135,6 +137,7 @@ TEST_F(FakeProc, RefusesARecordOfTheWrongSize) {
 pid_t StartChild() {
   const pid_t pid = fork();
   if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // a failed test leaves nothing behind
     for (;;) pause();
   }
   return pid;

@@ -37,26 +37,30 @@ TEST(RunDriver, SetsTheRecordSizeTheBackendAsksFor) {
   EXPECT_EQ(fake::System().calls.at(2), "Process32First dwSize=568");
 }
 
-TEST(RunDriver, TreatsAFailedSnapshotAsAnEmptyOne) {
+// A list that could not be read is said, and no mode answers as if it had
+// been read empty.
+TEST(RunDriver, SaysASnapshotThatCouldNotBeTaken) {
   struct Case {
     RunOptions options;
-    int status;
-    std::string out;
+    const char* why;
+    std::string err;
   };
-  const Case cases[] = {{Options(nullptr), 0, ""},
-                        {Options("x.exe", 1), 1, "X.EXE wasn't running "},
-                        {Options("x.exe", 1, 1), 1, ""},
-                        {Options("x.exe"), 1, ""}};
+  const Case cases[] = {{Options(nullptr), nullptr, "stopex: cannot list the processes: error 31\n"},
+                        {Options(nullptr, 1), nullptr, "stopex: cannot list the processes: error 31\n"},
+                        {Options("x.exe", 1), "/proc is not a proc file system",
+                         "stopex: cannot list the processes: /proc is not a proc file system\n"},
+                        {Options("x.exe", 1, 1), nullptr, "stopex: cannot list the processes: error 31\n"},
+                        {Options("x.exe"), nullptr, "stopex: cannot list the processes: error 31\n"}};
   for (const Case& c : cases) {
     Script({{1, "x.exe"}});
     fake::System().snapshotFails = true;
+    fake::System().snapshotErrorText = c.why;
     const auto result = RunFake(c.options);
-    EXPECT_EQ(result.status, c.status);
-    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, c.err);
     EXPECT_TRUE(fake::System().terminated.empty());
-    // The invalid handle goes through the walk, but is no handle to close.
-    EXPECT_EQ(fake::System().calls,
-              (Calls{"BindProcessApi", "CreateToolhelp32Snapshot 2 0", "Process32First dwSize=296"}));
+    EXPECT_EQ(fake::System().calls, (Calls{"BindProcessApi", "CreateToolhelp32Snapshot 2 0"}));
     EXPECT_EQ(fake::System().closeErrors, 0);
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include "platform/linux/proc_parse.h"
@@ -14,8 +15,10 @@ namespace stopex {
 namespace linux_backend {
 namespace {
 
-const char* g_procRoot = "/proc";
+constexpr const char* kProcRoot = "/proc";
+const char* g_procRoot = kProcRoot;
 std::uint32_t g_lastError = 0;
+const char* g_lastErrorText = nullptr;
 
 }  // namespace
 
@@ -34,9 +37,28 @@ std::uint32_t ErrorFromErrno(int error) {
   }
 }
 
-void SetLastError(std::uint32_t code) { g_lastError = code; }
+void SetLastError(std::uint32_t code, const char* text) {
+  g_lastError = code;
+  g_lastErrorText = text;
+}
 
 int OpenRoot() { return open(g_procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+const char* ProcRoot() { return g_procRoot; }
+
+bool IsProcFileSystem(int rootFd) {
+  constexpr long kProcSuperMagic = 0x9fa0;
+  struct statfs info {};
+  return g_procRoot != kProcRoot || (fstatfs(rootFd, &info) == 0 && info.f_type == kProcSuperMagic);
+}
+
+bool ReadStatus(int rootFd, const char* path, StatusFields* fields) {
+  char file[32];
+  std::snprintf(file, sizeof file, "%s/status", path);
+  char buffer[kStatusBufferSize];
+  const std::string_view text = ReadSmallFile(rootFd, file, buffer, sizeof buffer);
+  ParseStatus(text, fields);
+  return !text.empty();
+}
 
 // /proc hands over a file this small in one read, so the usual second read
 // that only finds the end is spared.
@@ -61,10 +83,23 @@ Liveness CheckProcess(std::uint32_t pid, std::uint64_t startTime) {
   return IsEnding(fields) ? Liveness::Ending : Liveness::Running;
 }
 
+bool IgnoresKill(std::uint32_t pid) {
+  const int rootFd = OpenRoot();
+  if (rootFd < 0) return false;
+  char path[16];
+  std::snprintf(path, sizeof path, "%u", pid);
+  StatusFields fields;
+  ReadStatus(rootFd, path, &fields);
+  close(rootFd);
+  return fields.ignoresKill;
+}
+
 }  // namespace linux_backend
 
 void SetProcRoot(const char* root) { linux_backend::g_procRoot = root; }
 
 std::uint32_t GetLastError() { return linux_backend::g_lastError; }
+
+const char* DescribeLastError() { return linux_backend::g_lastErrorText; }
 
 }  // namespace stopex

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/linux/proc_parse.h"
+
 namespace stopex::linux_backend {
 
 // Windows error codes the backend reports.
@@ -21,18 +23,31 @@ inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 
 std::uint32_t ErrorFromErrno(int error);
 
-// The backend's last error, as GetLastError reports it.
-void SetLastError(std::uint32_t code);
+// The backend's last error, as GetLastError reports it, and what the code
+// does not say by itself (null where it says all), as DescribeLastError
+// reports it; the text must outlive the run.
+void SetLastError(std::uint32_t code, const char* text = nullptr);
 
-// A stat line is far shorter than this, whatever the name holds.
+// A stat line is far shorter than this, whatever the name holds; so is a
+// status file, or the start of it that holds the lines the backend reads.
 inline constexpr std::size_t kStatBufferSize = 1024;
+inline constexpr std::size_t kStatusBufferSize = 4096;
 
 // The /proc directory, opened for reading files below it; negative on failure.
 int OpenRoot();
+const char* ProcRoot();
+
+// False when the open root is not a proc file system (an empty file system
+// mounted in its place, say). A tree a test fabricated passes.
+bool IsProcFileSystem(int rootFd);
 
 // Reads the start of a small file below the root, up to the buffer's size;
 // empty when it cannot be read.
 std::string_view ReadSmallFile(int rootFd, const char* path, char* buffer, std::size_t size);
+
+// Reads and parses PATH/status below the root (PATH a number, or "self");
+// false when it cannot be read.
+bool ReadStatus(int rootFd, const char* path, StatusFields* fields);
 
 enum class Liveness { Running, Ending, Gone };
 
@@ -40,5 +55,8 @@ enum class Liveness { Running, Ending, Gone };
 // and whether it still runs. An id that now belongs to another process, or a
 // process that has ended, counts as gone.
 Liveness CheckProcess(std::uint32_t pid, std::uint64_t startTime);
+
+// True when the process ignores SIGKILL: only kernel threads can.
+bool IgnoresKill(std::uint32_t pid);
 
 }  // namespace stopex::linux_backend

@@ -6,6 +6,7 @@ namespace {
 // Fields counted from the first after the name, which is field 3.
 constexpr int kStateIndex = 3 - 3;
 constexpr int kFlagsIndex = 9 - 3;
+constexpr int kThreadsIndex = 20 - 3;
 constexpr int kStartTimeIndex = 22 - 3;
 
 // Reads the unsigned decimal number at p; false when there is none or it
@@ -26,6 +27,35 @@ std::string_view BaseName(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// The value of the line "Key:\t..." of a status file; false when there is none.
+bool StatusValue(std::string_view text, std::string_view key, std::string_view* value) {
+  for (std::size_t p = 0; p < text.size();) {
+    std::size_t end = text.find('\n', p);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(p, end - p);
+    if (line.size() > key.size() && line.substr(0, key.size()) == key && line[key.size()] == ':') {
+      *value = line.substr(key.size() + 1);
+      return true;
+    }
+    p = end + 1;
+  }
+  return false;
+}
+
+// Reads the ids, separated by tabs, of a status line into ids; how many
+// there are, or 0 when the line holds anything else or more than fit.
+std::size_t ReadIds(std::string_view value, std::uint32_t* ids, std::size_t most) {
+  std::size_t count = 0;
+  for (std::size_t p = 0;;) {
+    while (p < value.size() && value[p] == '\t') ++p;
+    if (p == value.size()) return count;
+    std::uint64_t id = 0;
+    if (count == most || !ReadNumber(value, p, &id) || id == 0 || id > 0xFFFFFFFFu) return 0;
+    ids[count++] = static_cast<std::uint32_t>(id);
+    while (p < value.size() && value[p] >= '0' && value[p] <= '9') ++p;
+  }
+}
+
 }  // namespace
 
 bool ParseStatLine(std::string_view line, StatFields* fields) {
@@ -42,9 +72,37 @@ bool ParseStatLine(std::string_view line, StatFields* fields) {
     if (p >= line.size()) return false;
     if (field == kStateIndex) fields->state = line[p];
     if (field == kFlagsIndex && !ReadNumber(line, p, &fields->flags)) return false;
+    if (field == kThreadsIndex && !ReadNumber(line, p, &fields->threads)) return false;
     if (field == kStartTimeIndex) return ReadNumber(line, p, &fields->startTime);
     while (p < line.size() && line[p] != ' ') ++p;
   }
+}
+
+bool ParseProcessId(std::string_view text, std::uint32_t* pid) {
+  std::uint64_t value = 0;
+  if (text.empty() || text.size() > 10 || !ReadNumber(text, 0, &value)) return false;
+  if (text.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  if (value == 0 || value > 0xFFFFFFFFu) return false;
+  *pid = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+void ParseStatus(std::string_view text, StatusFields* fields) {
+  *fields = StatusFields{};
+  std::string_view value;
+  std::uint32_t pid = 0;
+  if (StatusValue(text, "Pid", &value) && ReadIds(value, &pid, 1) == 1) fields->pid = pid;
+  if (StatusValue(text, "NSpid", &value)) fields->nsPidCount = ReadIds(value, fields->nsPids, kMaxNamespaceLevels);
+  if (!StatusValue(text, "SigIgn", &value)) return;
+  const std::size_t start = value.find_first_not_of('\t');
+  const std::string_view mask = start == std::string_view::npos ? std::string_view{} : value.substr(start);
+  if (mask.empty() || mask.size() > 32 || mask.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
+    return;
+  }
+  // SIGKILL is signal 9: bit 8, in the last hexadecimal digit but two.
+  const char digit = mask.size() >= 3 ? mask[mask.size() - 3] : '0';
+  const int nibble = digit <= '9' ? digit - '0' : digit - 'a' + 10;
+  fields->ignoresKill = (nibble & 0x1) != 0;
 }
 
 std::string_view CompleteName(std::string_view kernelName, std::string_view cmdline,

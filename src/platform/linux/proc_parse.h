@@ -1,5 +1,6 @@
 // Parsing of the texts the Linux /proc file system gives for one process:
-// its stat line and its argument block. Pure functions over bytes.
+// its stat line, its status file and its argument block. Pure functions over
+// bytes.
 #pragma once
 
 #include <cstddef>
@@ -15,19 +16,46 @@ struct StatFields {
   std::string_view name;       // between the first "(" and the last ")"
   char state = '?';            // field 3: 'R', 'S', ... and 'Z' or 'X' once it has ended
   std::uint64_t flags = 0;     // field 9, the kernel's process flags
+  std::uint64_t threads = 0;   // field 20
   std::uint64_t startTime = 0; // field 22, in clock ticks after boot
 };
 
-// A process that has ended but whose parent has not yet collected it.
-inline bool HasEnded(const StatFields& fields) { return fields.state == 'Z' || fields.state == 'X'; }
+// The state and flags are those of the process's first thread, which may
+// have ended (pthread_exit) while the others go on: the process has ended
+// only when that thread has and no other is left.
 
-// A process that has begun to end (the kernel's PF_EXITING): a signal sent
-// now would be dropped, whatever it is.
-inline bool IsEnding(const StatFields& fields) { return (fields.flags & 0x4) != 0; }
+// A process that has ended but whose parent has not yet collected it.
+inline bool HasEnded(const StatFields& fields) {
+  return (fields.state == 'Z' || fields.state == 'X') && fields.threads <= 1;
+}
+
+// A process that has begun to end (the kernel's PF_EXITING in its only
+// thread): a signal sent now would be dropped, whatever it is.
+inline bool IsEnding(const StatFields& fields) { return (fields.flags & 0x4) != 0 && fields.threads <= 1; }
 
 // False when the line is not a stat line (no "(...)", too few fields, or a
 // start time that is not a number).
 bool ParseStatLine(std::string_view line, StatFields* fields);
+
+// A process id as /proc writes it: decimal, above 0, fitting 32 bits.
+bool ParseProcessId(std::string_view text, std::uint32_t* pid);
+
+// The PID namespaces are nested at most this deep.
+inline constexpr std::size_t kMaxNamespaceLevels = 32;
+
+struct StatusFields {
+  std::uint32_t pid = 0;       // the Pid line; 0 where there is none, or it is not positive
+  // The NSpid line: the process's id in the namespace of the /proc it was
+  // read from, then in each namespace nested below that, down to its own.
+  std::uint32_t nsPids[kMaxNamespaceLevels] = {};
+  std::size_t nsPidCount = 0;  // 0: the kernel gives no such line
+  bool ignoresKill = false;    // SIGKILL in the SigIgn mask: only kernel threads
+};
+
+// Reads the lines a status file (or a process descriptor's fdinfo) holds;
+// a line that is missing or not as the kernel writes it leaves its field as
+// a default-made StatusFields has it.
+void ParseStatus(std::string_view text, StatusFields* fields);
 
 // The name as the process list shows it: the kernel's name, completed from
 // the base name of argv[0] (or of the executable's path) when the kernel cut

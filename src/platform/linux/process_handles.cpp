@@ -7,6 +7,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "platform/linux/pid_namespace.h"
 #include "platform/linux/pidfd.h"
 #include "platform/linux/proc_files.h"
 #include "platform/linux/snapshot.h"
@@ -59,8 +60,8 @@ bool RoomForDescriptor() {
   return g_heldDescriptors + kReservedDescriptors < limit;
 }
 
-Handle Fail(std::uint32_t code) {
-  SetLastError(code);
+Handle Fail(std::uint32_t code, const char* text = nullptr) {
+  SetLastError(code, text);
   return kNullHandle;
 }
 
@@ -77,7 +78,61 @@ ProcessSlot* SlotForHandle(Handle handle) {
 
 using namespace linux_backend;
 
-std::uint32_t GetCurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
+// The program's own number as /proc lists it, where the ids the snapshot
+// hands out are numbered.
+std::uint32_t GetCurrentProcessId() {
+  const std::uint32_t self = CurrentView().self;
+  if (self != 0) return self;
+  ProcView view;
+  const int rootFd = OpenRoot();
+  const bool read = rootFd >= 0 && ReadView(rootFd, &view);
+  if (rootFd >= 0) close(rootFd);
+  return read ? view.self : static_cast<std::uint32_t>(getpid());
+}
+
+namespace {
+
+// A call that a system-call filter refused, rather than the process: the
+// kernel has the call, but this program may not make it (seccomp answers
+// ENOSYS, or EPERM, which pidfd_open itself never gives).
+bool RefusedByFilter(int error, bool open) { return error == ENOSYS || (open && error == EPERM); }
+
+// Takes the process by descriptor: true with the slot filled, or false with
+// errno, ENOSYS where it is to be taken by id instead.
+bool TakeByDescriptor(ProcessSlot* slot, Mapping mapping) {
+  // Without room for one more descriptor, the process is held by id instead.
+  if (!RoomForDescriptor()) {
+    errno = ENOSYS;
+    return false;
+  }
+  const int fd = PidfdOpen(static_cast<int>(slot->ownPid));
+  if (fd < 0) {
+    if (RefusedByFilter(errno, true) || errno == EMFILE || errno == ENFILE) errno = ENOSYS;
+    return false;
+  }
+  // The descriptor pins the process; that it bears the listed number, and
+  // the start time the snapshot saw, prove it is the process listed.
+  int error = 0;
+  const Mapping confirmed = mapping == Mapping::Certain ? mapping : ConfirmDescriptor(fd, slot->pid);
+  if (confirmed == Mapping::Unknown) {
+    error = EPROTO;
+  } else if (confirmed != Mapping::Certain || CheckProcess(slot->pid, slot->startTime) == Liveness::Gone) {
+    error = ESRCH;
+  } else if (PidfdSendSignal(fd, 0) != 0) {
+    error = RefusedByFilter(errno, false) ? ENOSYS : errno;
+  }
+  if (error == 0) {
+    slot->kind = SlotKind::ProcessFd;
+    slot->fd = fd;
+    ++g_heldDescriptors;
+    return true;
+  }
+  close(fd);
+  errno = error;
+  return false;
+}
+
+}  // namespace
 
 Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint32_t processId) {
   if (desiredAccess != kProcessTerminate) return Fail(kErrorAccessDenied);
@@ -90,39 +145,27 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
   // Only the process of the entry the walk handed out last can be opened
   // (kill mode opens each match right after its entry), and only while its
   // id still belongs to it: an id that was freed and handed to another
-  // process counts as a process that no longer exists.
+  // process counts as a process that no longer exists, and so does one that
+  // has no number in the program's own namespace.
   const Record* record = FindRecord(processId);
   if (record == nullptr) return Fail(kErrorInvalidParameter);
-
   ProcessSlot slot;
   slot.pid = processId;
   slot.startTime = record->startTime;
-  // Without room for one more descriptor, the process is held by id instead.
-  const bool room = RoomForDescriptor();
-  slot.fd = room ? PidfdOpen(static_cast<int>(processId)) : -1;
-  if (slot.fd >= 0) {
-    ++g_heldDescriptors;
-    // The descriptor pins the process; checking the start time after taking
-    // it proves the descriptor is for the process the snapshot saw.
-    slot.kind = SlotKind::ProcessFd;
-    int error = 0;
-    if (CheckProcess(processId, record->startTime) == Liveness::Gone) {
-      error = ESRCH;
-    } else if (PidfdSendSignal(slot.fd, 0) != 0) {
-      error = errno;
-    }
-    if (error == 0) return NewSlot(slot);
-    close(slot.fd);
-    --g_heldDescriptors;
-    return Fail(ErrorFromErrno(error));
-  }
-  if (room && errno != ENOSYS && errno != EMFILE && errno != ENFILE) return Fail(ErrorFromErrno(errno));
+  const Mapping mapping = MapListedProcess(CurrentView(), processId, &slot.ownPid);
+  if (mapping == Mapping::NoNumber) return Fail(kErrorInvalidParameter);
+  if (mapping == Mapping::Unknown) return Fail(kErrorAccessDenied, kUntoldNamespace);
 
-  // No process descriptors on this kernel, or no room for one more: the same
-  // checks by id.
+  if (TakeByDescriptor(&slot, mapping)) return NewSlot(slot);
+  if (errno == EPROTO) return Fail(kErrorAccessDenied, kUntoldNamespace);
+  if (errno != ENOSYS) return Fail(ErrorFromErrno(errno));
+
+  // No process descriptors here, or no room for one more: the same checks by
+  // id, where the number here is known to be the process's own.
+  if (mapping != Mapping::Certain) return Fail(kErrorAccessDenied, kUntoldNamespace);
   slot.kind = SlotKind::ProcessId;
   if (CheckProcess(processId, record->startTime) == Liveness::Gone) return Fail(kErrorInvalidParameter);
-  if (kill(static_cast<pid_t>(processId), 0) != 0) return Fail(ErrorFromErrno(errno));
+  if (kill(static_cast<pid_t>(slot.ownPid), 0) != 0) return Fail(ErrorFromErrno(errno));
   return NewSlot(slot);
 }
 

@@ -13,7 +13,8 @@ enum class SlotKind { Free, ProcessFd, ProcessId, Self };
 struct ProcessSlot {
   SlotKind kind = SlotKind::Free;
   int fd = -1;                 // the process descriptor (ProcessFd)
-  std::uint32_t pid = 0;
+  std::uint32_t pid = 0;       // as /proc lists it
+  std::uint32_t ownPid = 0;    // the same process's number in the program's own namespace
   std::uint64_t startTime = 0; // as the snapshot saw it
 };
 

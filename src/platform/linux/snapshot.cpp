@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/linux/pid_namespace.h"
 #include "platform/linux/proc_files.h"
 #include "platform/linux/proc_parse.h"
 #include "platform/memory.h"
@@ -33,18 +34,6 @@ struct Snapshot {
   bool open = false;
 };
 Snapshot g_snapshot;
-
-bool ParsePid(const char* text, std::uint32_t* pid) {
-  std::uint64_t value = 0;
-  if (*text == '\0') return false;
-  for (; *text != '\0'; ++text) {
-    if (*text < '0' || *text > '9') return false;
-    value = value * 10 + static_cast<std::uint64_t>(*text - '0');
-    if (value > 0xFFFFFFFFu) return false;
-  }
-  *pid = static_cast<std::uint32_t>(value);
-  return value != 0;
-}
 
 // The name completed from argv[0] or the executable's path; only needed when
 // the kernel may have cut it.
@@ -93,11 +82,26 @@ bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
 
 Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
   if (g_snapshot.open) CloseSnapshot(g_snapshot.handle);
+  // A process list that cannot be read is a failure, never an empty list.
   const int rootFd = OpenRoot();
   if (rootFd < 0) {
-    SetLastError(ErrorFromErrno(errno));
+    static char reason[128];
+    const int error = errno;
+    std::snprintf(reason, sizeof reason, "%s: %s", ProcRoot(), std::strerror(error));
+    SetLastError(ErrorFromErrno(error), reason);
     return kInvalidHandleValue;
   }
+  ProcView view;
+  if (!IsProcFileSystem(rootFd)) {
+    SetLastError(kErrorInvalidParameter, "/proc is not a proc file system");
+    close(rootFd);
+    return kInvalidHandleValue;
+  }
+  if (!ReadView(rootFd, &view)) {
+    close(rootFd);
+    return kInvalidHandleValue;
+  }
+  SetCurrentView(view);
   DIR* dir = fdopendir(dup(rootFd));
   if (dir == nullptr) {
     if (errno == ENOMEM) EndForWantOfMemory();
@@ -109,7 +113,7 @@ Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
   snapshot.count = 0;
   while (const dirent* d = readdir(dir)) {
     std::uint32_t pid = 0;
-    if (!ParsePid(d->d_name, &pid)) continue;
+    if (!ParseProcessId(d->d_name, &pid)) continue;
     if (snapshot.count == snapshot.capacity) {
       snapshot.capacity = snapshot.capacity == 0 ? 1024 : snapshot.capacity * 2;
       snapshot.pids = static_cast<std::uint32_t*>(Resize(snapshot.pids, snapshot.capacity, sizeof(std::uint32_t)));

@@ -34,13 +34,17 @@ int TerminateProcess(Handle process, std::uint32_t exitCode) {
   // Like Windows, refuse to terminate a process that has already ended, or
   // has begun to: the kernel would drop the signal and a report would claim
   // a termination that did not happen.
-  if (CheckProcess(slot->pid, slot->startTime) != Liveness::Running) {
+  // The same holds for the two the kernel never lets SIGKILL reach: the
+  // first process of the program's own namespace (a container's main
+  // process, or the machine's init) and a kernel thread that ignores it.
+  if (CheckProcess(slot->pid, slot->startTime) != Liveness::Running || slot->ownPid == 1 ||
+      IgnoresKill(slot->pid)) {
     SetLastError(kErrorAccessDenied);
     return 0;
   }
   if (slot->kind == SlotKind::ProcessFd) {
     if (PidfdSendSignal(slot->fd, SIGKILL) == 0) return 1;
-  } else if (kill(static_cast<pid_t>(slot->pid), SIGKILL) == 0) {
+  } else if (kill(static_cast<pid_t>(slot->ownPid), SIGKILL) == 0) {
     return 1;
   }
   SetLastError(ErrorFromErrno(errno));

@@ -77,6 +77,9 @@ std::uint32_t GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
 std::uint32_t GetLastError() { return ::GetLastError(); }
 
+// Windows says all in its error codes.
+const char* DescribeLastError() { return nullptr; }
+
 char* CharUpperA(char* text) { return ::CharUpperA(text); }
 
 char* lstrcpyA(char* destination, const char* source) { return ::lstrcpyA(destination, source); }

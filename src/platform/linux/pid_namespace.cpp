@@ -1,0 +1,108 @@
+// The PID namespace view of /proc and the mapping of its numbers to the
+// program's own, as the kernel states them: the NSpid lines of the status
+// files, the pid namespace links, and a process descriptor's fdinfo.
+#include "platform/linux/pid_namespace.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/linux/proc_files.h"
+#include "platform/linux/proc_parse.h"
+
+namespace stopex::linux_backend {
+namespace {
+
+ProcView g_view;
+
+// The number a link below the root names ("self"), or 0.
+std::uint32_t ReadNumberLink(int rootFd, const char* path) {
+  char text[16];
+  const ssize_t n = readlinkat(rootFd, path, text, sizeof text);
+  std::uint32_t pid = 0;
+  return n > 0 && ParseProcessId({text, static_cast<std::size_t>(n)}, &pid) ? pid : 0;
+}
+
+// The namespace link of PATH ("self", or a number), "pid:[N]"; empty when it
+// cannot be read.
+bool NamespaceLink(int rootFd, const char* path, char* link, std::size_t size) {
+  char file[32];
+  std::snprintf(file, sizeof file, "%s/ns/pid", path);
+  const ssize_t n = readlinkat(rootFd, file, link, size - 1);
+  link[n > 0 ? n : 0] = '\0';
+  return n > 0;
+}
+
+}  // namespace
+
+const char* const kUntoldNamespace =
+    "/proc shows another PID namespace, and this system does not say which of its processes is which here";
+
+bool ReadView(int rootFd, ProcView* view) {
+  *view = ProcView{};
+  view->self = ReadNumberLink(rootFd, "self");
+  if (view->self == 0) {
+    SetLastError(kErrorInvalidParameter, "/proc does not list this process: it belongs to another PID namespace");
+    return false;
+  }
+  // The last number is the program's own here. Without the line (an older
+  // kernel), the number alone tells whether /proc is of another namespace,
+  // but not which process is which there.
+  const auto own = static_cast<std::uint32_t>(getpid());
+  StatusFields fields;
+  if (ReadStatus(rootFd, "self", &fields) && fields.nsPidCount > 0) {
+    view->levels = static_cast<std::uint32_t>(fields.nsPidCount);
+    view->told = fields.nsPids[fields.nsPidCount - 1] == own;
+  } else {
+    view->told = view->self == own;
+  }
+  return true;
+}
+
+const ProcView& CurrentView() { return g_view; }
+void SetCurrentView(const ProcView& view) { g_view = view; }
+
+Mapping MapListedProcess(const ProcView& view, std::uint32_t listedPid, std::uint32_t* ownPid) {
+  *ownPid = listedPid;
+  if (view.levels == 1 && view.told) return Mapping::Certain;
+  if (!view.told) return Mapping::Unknown;
+  const int rootFd = OpenRoot();
+  if (rootFd < 0) return Mapping::NoNumber;
+  char path[16];
+  std::snprintf(path, sizeof path, "%u", listedPid);
+  StatusFields fields;
+  Mapping mapping = Mapping::NoNumber;
+  if (ReadStatus(rootFd, path, &fields) && fields.nsPidCount >= view.levels) {
+    *ownPid = fields.nsPids[view.levels - 1];
+    // In the program's own namespace, the last number is its own here; one
+    // nested deeper, or in a sibling namespace, is for the descriptor to tell.
+    char own[48];
+    char its[48];
+    const bool same = fields.nsPidCount == view.levels && NamespaceLink(rootFd, "self", own, sizeof own) &&
+                      NamespaceLink(rootFd, path, its, sizeof its) && std::strcmp(own, its) == 0;
+    mapping = same ? Mapping::Certain : Mapping::ToConfirm;
+  }
+  close(rootFd);
+  return mapping;
+}
+
+// The fdinfo of a process descriptor, read through /proc, gives the
+// process's number in that /proc's namespace.
+Mapping ConfirmDescriptor(int pidfd, std::uint32_t listedPid) {
+  const int rootFd = OpenRoot();
+  if (rootFd < 0) return Mapping::Unknown;
+  char path[32];
+  std::snprintf(path, sizeof path, "self/fdinfo/%d", pidfd);
+  char buffer[kStatBufferSize];
+  StatusFields fields;
+  const std::string_view text = ReadSmallFile(rootFd, path, buffer, sizeof buffer);
+  close(rootFd);
+  ParseStatus(text, &fields);
+  if (fields.pid != 0) return fields.pid == listedPid ? Mapping::Certain : Mapping::NoNumber;
+  // "Pid:\t-1": the process has ended, or has no number there.
+  return text.find("Pid:") != std::string_view::npos ? Mapping::NoNumber : Mapping::Unknown;
+}
+
+}  // namespace stopex::linux_backend

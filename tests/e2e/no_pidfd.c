@@ -1,0 +1,37 @@
+/* Starts a program under a system-call filter that refuses pidfd_open with
+   EPERM, as container runtimes' default filters did, and lets every other
+   call through: no_pidfd PROGRAM [ARGUMENT...]. */
+#include <errno.h>
+#include <stddef.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434 /* the same number on every architecture */
+#endif
+
+int main(int argc, char** argv) {
+  struct sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  struct sock_fprog program = {sizeof filter / sizeof filter[0], filter};
+  if (argc < 2) {
+    fprintf(stderr, "usage: no_pidfd PROGRAM [ARGUMENT...]\n");
+    return 2;
+  }
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+    perror("no_pidfd: prctl");
+    return 2;
+  }
+  execv(argv[1], argv + 1);
+  perror("no_pidfd: execv");
+  return 2;
+}

@@ -1,0 +1,201 @@
+"""The built stopex on Linux where containers and sandboxes run it: PID
+namespaces with and without a /proc of their own, a system-call filter that
+refuses process descriptors, a process whose first thread has ended, and no
+process list at all. Each case runs in a PID namespace that the test makes,
+whose first process the test started: killing it ends everything in there.
+Run as a script (CASE NAME [inner]), this file is the part of a case that
+runs inside the namespaces."""
+
+import json
+import os
+import subprocess
+import sys
+import time
+import unittest
+
+from harness import Sleepers, TestCase, run, unique
+
+HERE = os.path.abspath(__file__)
+
+
+def inside(*command, env=None):
+    """Runs the inner part of this case under the command, which makes a
+    namespace, and hands back what it found there."""
+    result = subprocess.run([*command, sys.executable, HERE, sys.argv[1], sys.argv[2], "inner"],
+                            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, check=True, timeout=120,
+                            env={**os.environ, **(env or {})})
+    return json.loads(result.stdout)
+
+
+def state(pid):
+    """The state letter /proc gives the process."""
+    with open(f"/proc/{pid}/stat", "rb") as file:
+        line = file.read()
+    return line[line.rindex(b")") + 2:line.rindex(b")") + 3]
+
+
+def set_next_pid(pid):
+    """The next process made in the calling process's namespace gets pid."""
+    with open("/proc/sys/kernel/ns_last_pid", "w") as file:
+        file.write(str(pid - 1))
+
+
+def outcomes(*results):
+    return [[r.returncode, r.stdout.decode("latin-1"), r.stderr.decode("latin-1")] for r in results]
+
+
+def killed(process):
+    """Ended by SIGKILL: when stopex has said "Killed." and returned, the
+    process has ended already."""
+    return process.poll() == -9
+
+
+def listed_number(pid):
+    """The number /proc, of the namespace above, gives a process of this one."""
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{entry}/status") as file:
+                ids = next(line.split()[1:] for line in file if line.startswith("NSpid:"))
+        except (OSError, StopIteration):
+            continue
+        if ids == [entry, str(pid)]:
+            return int(entry)
+    raise AssertionError(f"/proc does not list {pid}")
+
+
+# The cases, run inside: each gives what stopex did and facts that must hold.
+def init_alone(name, stage):
+    return outcomes(run([name])), {"init runs": state(1) != b"Z"}
+
+
+def init_beside_another(name, stage):
+    with Sleepers() as sleepers:
+        other = sleepers.start(name)
+        return outcomes(run([name])), {"init runs": state(1) != b"Z", "other killed": killed(other)}
+
+
+def outside(name, stage):
+    """A match outside a namespace that has no /proc of its own, and a
+    bystander in there that holds the number /proc lists it under."""
+    with Sleepers() as sleepers:
+        if stage == "outer":
+            victim = sleepers.start(name)
+            found = inside("unshare", "--pid", "--fork", env={"STOPEX_LISTED": str(victim.pid)})
+            return found[0], {**found[1], "victim runs": victim.poll() is None}
+        listed = int(os.environ["STOPEX_LISTED"])
+        set_next_pid(listed)
+        bystander = sleepers.start(unique("by"))
+        return outcomes(run([name])), {"collision made": bystander.pid == listed,
+                                       "bystander runs": bystander.poll() is None}
+
+
+def within(name, stage):
+    """A match inside a namespace that has no /proc of its own, and a
+    bystander in there whose number is the one /proc lists the match under."""
+    if stage == "outer":
+        set_next_pid(5000)  # outer numbers far above the inner ones
+        return inside("unshare", "--pid", "--fork")
+    with Sleepers() as sleepers:
+        victim = sleepers.start(name)
+        listed = listed_number(victim.pid)
+        set_next_pid(listed)
+        bystander = sleepers.start(unique("by"))
+        return outcomes(run([name])), {"collision made": bystander.pid == listed, "victim killed": killed(victim),
+                                       "bystander runs": bystander.poll() is None}
+
+
+def filtered(name, stage):
+    """pidfd_open refused with EPERM by a system-call filter."""
+    with Sleepers() as sleepers:
+        victim = sleepers.start(name)
+        result = run([name], wrapper=[os.environ["STOPEX_NO_PIDFD"]])
+        return outcomes(result), {"victim killed": killed(victim)}
+
+
+def threads(name, stage):
+    """A process whose first thread has ended, beside a true zombie."""
+    with Sleepers() as sleepers:
+        victim = sleepers.start(name, args=["-p"])
+        parent = sleepers.start(unique("zp"), args=["-z", name])
+
+        def zombie():
+            with open(f"/proc/{parent.pid}/task/{parent.pid}/children") as file:
+                children = file.read().split()
+            return int(children[0]) if children and state(children[0]) == b"Z" else 0
+
+        deadline = time.monotonic() + 60  # only keeps a fault from hanging the test
+        while not (zombie() and state(victim.pid) == b"Z"):
+            assert time.monotonic() < deadline, "the processes did not get ready"
+            time.sleep(0.02)
+        names = run([]).stdout.split(b"\n")
+        found = outcomes(run([name, "-t"]), run([name]))
+        return found, {"listed once": names.count(name.encode()) == 1, "victim killed": killed(victim),
+                       "zombie stays": state(zombie()) == b"Z"}
+
+
+def no_proc(name, stage):
+    """An empty file system in place of /proc, in a mount namespace of its own."""
+    if stage == "outer":
+        return inside("unshare", "--mount", "sh", "-c", 'mount -t tmpfs none /proc && exec "$@"', "sh")
+    return outcomes(run([]), run([name, "-t"]), run([name, "-ts"]), run([name])), {}
+
+
+REFUSED = "TerminateProcess() failed, err = 5\n"
+NO_LIST = "stopex: cannot list the processes: /proc is not a proc file system\n"
+# Each case, whether the namespace's first process bears the target's name,
+# and the status, standard output and standard error of each run of stopex.
+CASES = [
+    (init_alone, True, lambda n: [[1, REFUSED, ""]]),
+    (init_beside_another, True, lambda n: [[0, REFUSED + n.upper() + " Killed.", ""]]),
+    (outside, False, lambda n: [[1, "OpenProcess() failed, err = 87\n", ""]]),
+    (within, False, lambda n: [[0, n.upper() + " Killed.", ""]]),
+    (filtered, False, lambda n: [[0, n.upper() + " Killed.", ""]]),
+    (threads, False, lambda n: [[0, n.upper() + " was running ", ""], [0, n.upper() + " Killed.", ""]]),
+    (no_proc, False, lambda n: [[1, "", NO_LIST]] * 4),
+]
+
+
+def namespaces_work():
+    try:
+        return subprocess.run(["unshare", "--pid", "--fork", "--mount-proc", "true"], stderr=subprocess.DEVNULL,
+                              timeout=30).returncode == 0
+    except OSError:
+        return False
+
+
+class Namespaces(TestCase):
+    @unittest.skipUnless(namespaces_work(), "the kernel refuses new PID namespaces here (they need root)")
+    def test_each_case(self):
+        for case, init_named, expected in CASES:
+            name = unique()
+            with self.subTest(case.__name__), Sleepers() as sleepers:
+                # The namespace's first process, which unshare ends with itself.
+                init_name = name if init_named else unique("init")
+                maker = subprocess.Popen(["unshare", "--pid", "--fork", "--mount-proc", "--kill-child",
+                                          sleepers.copy(init_name)], stdin=subprocess.DEVNULL)
+                sleepers.processes.append(maker)
+                init = self.first_child(maker.pid, init_name)
+                found = json.loads(subprocess.run(
+                    ["nsenter", "-t", str(init), "-p", "-m", sys.executable, HERE, case.__name__, name],
+                    stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, check=True, timeout=300).stdout)
+                self.assertEqual(found[0], expected(name))
+                self.assertEqual(found[1], dict.fromkeys(found[1], True))
+
+    @staticmethod
+    def first_child(pid, name):
+        """The child of pid, once it runs the program named name."""
+        deadline = time.monotonic() + 60  # only keeps a fault from hanging the test
+        while time.monotonic() < deadline:
+            with open(f"/proc/{pid}/task/{pid}/children") as file:
+                children = file.read().split()
+            if children:
+                with open(f"/proc/{children[0]}/comm") as file:
+                    if file.read().strip() == name[:15]:
+                        return int(children[0])
+            time.sleep(0.02)
+        raise AssertionError("the namespace's first process did not start")
+
+
+if __name__ == "__main__":
+    result = globals()[sys.argv[1]](sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else "outer")
+    json.dump(result, sys.stdout)
