@@ -15,6 +15,22 @@ STOPEX = os.environ["STOPEX"]
 SLEEPER = os.environ["STOPEX_SLEEPER"]
 LAUNCHER = os.environ.get("STOPEX_LAUNCHER", "")
 EMULATOR = [part for part in os.environ.get("STOPEX_EMULATOR", "").split("|") if part]
+# A Linux build for another architecture: the sleepers are this machine's own
+# programs, and stopex runs as itself where the kernel knows its emulator
+# (binfmt_misc), else through the emulator, under the emulator's name.
+FOREIGN = os.environ.get("STOPEX_FOREIGN") == "1"
+if FOREIGN:
+    try:
+        subprocess.run([STOPEX, "-t-"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
+        EMULATOR = []
+    except OSError:  # an executable format this kernel cannot run
+        pass
+VICTIM_EMULATOR = [] if FOREIGN else EMULATOR
+# For the cases that need the program's own process name, or a shell or a
+# tool that starts it by itself.
+as_itself = unittest.skipIf(FOREIGN and EMULATOR, "under the emulator the program bears the emulator's name, "
+                            "and nothing but the emulator can start it")
 
 USAGE = (
     b"stopex          shows the exes running.      (Mar 16 2011)\n"
@@ -119,7 +135,7 @@ class Sleepers:
         arguments. wait_for, when given, is called until it returns true, so
         that the copy is known to be running."""
         process = subprocess.Popen(
-            EMULATOR + [path or self.copy(name)] + list(args), stdin=subprocess.DEVNULL,
+            VICTIM_EMULATOR + [path or self.copy(name)] + list(args), stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.processes.append(process)
         if wait_for is not None:

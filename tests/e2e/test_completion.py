@@ -10,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from harness import STOPEX, Sleepers, TestCase, unique
+from harness import STOPEX, Sleepers, TestCase, as_itself, unique
 
 COMPLETION = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "completion")
 SCRIPT = os.path.join(COMPLETION, "stopex.bash")
@@ -25,6 +25,7 @@ def complete(*words, cwd=None):
     return result.stdout.decode().splitlines()
 
 
+@as_itself
 class Completion(TestCase):
     def test_running_names_then_the_test_switches(self):
         name = unique("comp")
@@ -117,6 +118,7 @@ class Terminal:
 
 
 @unittest.skipUnless(shutil.which("tmux"), "tmux is not installed")
+@as_itself
 class TerminalCompletion(TestCase):
     """zsh and fish as a person meets them, with the completion installed."""
 

@@ -6,7 +6,7 @@ import signal
 import time
 import unittest
 
-from harness import STOPEX, Sleepers, TestCase, run, unique, wait_gone
+from harness import STOPEX, Sleepers, TestCase, as_itself, run, unique, wait_gone
 
 
 def killed(process):
@@ -72,6 +72,7 @@ class KillMode(TestCase):
             self.assertRun(result, 0, name.upper().encode() + b" Killed.")
             self.assertTrue(killed(victim))
 
+    @as_itself
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"), "needs root and setpriv")
     def test_a_process_the_caller_may_not_signal_is_reported_and_left_alone(self):
         name = unique()
@@ -85,6 +86,7 @@ class KillMode(TestCase):
             self.assertRun(result, 1, b"OpenProcess() failed, err = 5\n")
             self.assertIsNone(victim.poll())
 
+    @as_itself
     def test_killing_itself_comes_last_and_loses_no_report(self):
         name = unique()
         upper = name.upper().encode()

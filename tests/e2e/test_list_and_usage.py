@@ -4,7 +4,7 @@ import collections
 import os
 import unittest
 
-from harness import USAGE, Sleepers, TestCase, run, unique
+from harness import USAGE, Sleepers, TestCase, as_itself, run, unique
 
 
 def running_processes():
@@ -27,6 +27,7 @@ def running_processes():
 
 
 class ListMode(TestCase):
+    @as_itself
     def test_lists_running_processes_and_itself(self):
         long_name = unique("sleeper-with-a-long-name-", 8)  # more than the kernel keeps
         with Sleepers() as sleepers:
@@ -54,6 +55,7 @@ class ListMode(TestCase):
             self.assertGreater(listed[match], 0, name)
             listed[match] -= 1
 
+    @as_itself
     def test_redirected_output_is_written_in_full(self):
         with open(os.devnull, "wb") as sink:
             self.assertEqual(run([], stdout=sink).returncode, 0)

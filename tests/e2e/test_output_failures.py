@@ -8,7 +8,7 @@ import signal
 import subprocess
 import unittest
 
-from harness import STOPEX, Sleepers, TestCase, unique, wait_gone
+from harness import EMULATOR, FOREIGN, STOPEX, Sleepers, TestCase, unique, wait_gone
 
 
 def ignoring_sigpipe():
@@ -20,14 +20,14 @@ def run_into(args, how):
     common = dict(stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60, check=False)
     if how == "full disk":
         with open("/dev/full", "wb") as full:
-            return subprocess.run([STOPEX] + args, stdout=full, **common)
+            return subprocess.run(EMULATOR + [STOPEX] + args, stdout=full, **common)
     if how == "closed":
         # Closed in the child alone, after the fork.
-        return subprocess.run([STOPEX] + args, preexec_fn=lambda: os.close(1), **common)
+        return subprocess.run(EMULATOR + [STOPEX] + args, preexec_fn=lambda: os.close(1), **common)
     read, write = os.pipe()
     os.close(read)  # the reader is gone before anything is written
     try:
-        return subprocess.run([STOPEX] + args, stdout=write, preexec_fn=ignoring_sigpipe, **common)
+        return subprocess.run(EMULATOR + [STOPEX] + args, stdout=write, preexec_fn=ignoring_sigpipe, **common)
     finally:
         os.close(write)
 
@@ -63,6 +63,8 @@ class OutputFailures(TestCase):
         with open(STOPEX, "rb") as program:
             if b"libasan" in program.read():  # linked against the sanitizer runtime
                 self.skipTest("a sanitizer build reserves far more than any such limit")
+        if FOREIGN:
+            self.skipTest("under the emulator the address space is the emulator's")
         complete = None
         for limit in range(1 << 20, 64 << 20, 64 << 10):
             result = subprocess.run(["prlimit", f"--as={limit}", STOPEX], stdin=subprocess.DEVNULL,
@@ -83,7 +85,7 @@ class OutputFailures(TestCase):
         read, write = os.pipe()
         os.close(read)
         try:
-            result = subprocess.run([STOPEX], stdout=write, stderr=subprocess.PIPE, timeout=60, check=False,
+            result = subprocess.run(EMULATOR + [STOPEX], stdout=write, stderr=subprocess.PIPE, timeout=60, check=False,
                                     preexec_fn=lambda: signal.signal(signal.SIGPIPE, signal.SIG_DFL))
         finally:
             os.close(write)

@@ -145,12 +145,12 @@ pid_t StartChild() {
 
 bool Alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
-// The stat line with its flags field (the ninth) replaced.
-std::string WithFlags(const std::string& line, const std::string& flags) {
+// The stat line with one field (counted from 1, after the name) replaced.
+std::string WithField(const std::string& line, int number, const std::string& value) {
   std::size_t p = line.rfind(')') + 1;
-  for (int field = 3; field < 9; ++field) p = line.find(' ', p + 1);
+  for (int field = 3; field < number; ++field) p = line.find(' ', p + 1);
   const std::size_t end = line.find(' ', p + 1);
-  return line.substr(0, p + 1) + flags + line.substr(end);
+  return line.substr(0, p + 1) + value + line.substr(end);
 }
 
 TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
@@ -178,7 +178,8 @@ TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
   ASSERT_NE(handle, kNullHandle);
   ASSERT_NE(handle, kInvalidHandleValue);
-  Write(std::to_string(pid) + "/stat", WithFlags(line, "4194372"));  // PF_EXITING among them
+  // PF_EXITING among the flags of its one thread (an emulator has more).
+  Write(std::to_string(pid) + "/stat", WithField(WithField(line, 9, "4194372"), 20, "1"));
   EXPECT_EQ(TerminateProcess(handle, kTerminateExitCode), 0);
   EXPECT_EQ(GetLastError(), 5u);
   EXPECT_TRUE(Alive(child));
