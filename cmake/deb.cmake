@@ -1,12 +1,14 @@
-# Makes the Debian package from the tree that CPack staged, with dpkg-deb:
+# Makes the Debian package (and, where the architecture has one, the RPM:
+# cmake/rpm.cmake) from the tree that CPack staged, with dpkg-deb:
 # modes fixed (directories and programs 755, other files 644) whatever the
 # builder's umask, files owned by root, every time stamp SOURCE_DATE_EPOCH,
 # so that two builds of one commit give the same package to the byte. Run by
 # CPack's External generator (the package-deb workflow).
 set(root ${CPACK_TEMPORARY_DIRECTORY})
 execute_process(COMMAND chmod -R u=rwX,go=rX ${root} COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE architecture OUTPUT_STRIP_TRAILING_WHITESPACE
-                COMMAND_ERROR_IS_FATAL ANY)
+# Every file dated SOURCE_DATE_EPOCH, whenever its source was checked out.
+execute_process(COMMAND find ${root} -exec touch -h -d @$ENV{SOURCE_DATE_EPOCH} {} + COMMAND_ERROR_IS_FATAL ANY)
+set(architecture ${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})
 execute_process(COMMAND du -sk --apparent-size ${root}${CPACK_PACKAGING_INSTALL_PREFIX}
                 OUTPUT_VARIABLE size COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCH "^[0-9]+" size "${size}")
@@ -31,4 +33,8 @@ execute_process(COMMAND chmod 755 ${root}/DEBIAN COMMAND chmod 644 ${root}/DEBIA
 
 set(package ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_NAME}_${CPACK_PACKAGE_VERSION}_${architecture}.deb)
 execute_process(COMMAND dpkg-deb --root-owner-group --build ${root} ${package} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+file(REMOVE_RECURSE ${root}/DEBIAN)
 set(CPACK_EXTERNAL_BUILT_PACKAGES ${package})
+if(CPACK_STOPEX_RPM_ARCH)
+  include(${CMAKE_CURRENT_LIST_DIR}/rpm.cmake)
+endif()

@@ -8,6 +8,30 @@
 # them in the form sha256sum -c reads.
 
 set(STOPEX_MAINTAINER "stopex developers <stopex@example.org>" CACHE STRING "The packages' maintainer")
+set(STOPEX_HOMEPAGE "https://example.org/stopex" CACHE STRING "The project's home page, named by the packages")
+# Where each release's files are published: the Windows manifests point
+# there, with {version} and {file} filled in.
+set(STOPEX_RELEASE_URL "https://example.org/stopex/releases/{version}/{file}" CACHE STRING
+    "The address of a released file, with {version} and {file} in it")
+
+# The architecture as each channel names it: the archives, Debian, RPM.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+  set(stopex_arch x86_64)
+  set(stopex_deb_arch amd64)
+  set(stopex_rpm_arch x86_64)
+elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+  set(stopex_arch aarch64)
+  set(stopex_deb_arch arm64)
+  set(stopex_rpm_arch aarch64)
+elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(armhf|arm)")
+  set(stopex_arch armhf)
+  set(stopex_deb_arch armhf)
+  set(stopex_rpm_arch "")  # no RPM is made for it
+else()
+  set(stopex_arch ${CMAKE_SYSTEM_PROCESSOR})
+  set(stopex_deb_arch ${CMAKE_SYSTEM_PROCESSOR})
+  set(stopex_rpm_arch "")
+endif()
 
 # The time every package records, unless the builder gives one.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
@@ -41,7 +65,11 @@ if(WIN32)
   stopex_crlf(${PROJECT_SOURCE_DIR}/docs/README-windows.txt README.txt)
   stopex_crlf(${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win32)
+  if(stopex_arch STREQUAL "x86_64")
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   include(GNUInstallDirs)
@@ -65,14 +93,14 @@ else()
 
   # The portable archive: the executable, its manual page, the README and the
   # licence, sorted, owned by root, dated SOURCE_DATE_EPOCH.
-  set(portable stopex-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+  set(portable stopex-${PROJECT_VERSION}-linux-${stopex_arch})
   add_custom_command(OUTPUT ${portable}.tar.gz
                      COMMAND ${CMAKE_COMMAND} -E rm -rf ${portable}
                      COMMAND ${CMAKE_COMMAND} -E make_directory ${portable}
                      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:stopex> ${PROJECT_SOURCE_DIR}/docs/stopex.1
                                                       ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
                                                       ${portable}
-                     COMMAND strip ${portable}/stopex
+                     COMMAND ${CMAKE_STRIP} ${portable}/stopex
                      COMMAND chmod 755 ${portable} ${portable}/stopex
                      COMMAND chmod 644 ${portable}/stopex.1 ${portable}/README.md ${portable}/LICENSE
                      COMMAND sh -c "tar --sort=name --mtime=@\${SOURCE_DATE_EPOCH:-${stopex_epoch}} --owner=0 --group=0 --numeric-owner --format=gnu -cf - \"$0\" | ${GZIP} -9n > \"$0.tar.gz\"" ${portable}
@@ -84,11 +112,16 @@ else()
                      VERBATIM)
   add_custom_target(portable DEPENDS ${portable}.tar.gz)
 
-  # The Debian package: the tree CPack stages, made into a package by
-  # dpkg-deb (cmake/deb.cmake). The release build is static: no dependency.
+  # The Debian package and the RPM: the tree CPack stages, made into a
+  # package by dpkg-deb (cmake/deb.cmake) and by rpmbuild (cmake/rpm.cmake).
+  # The release build is static: no dependency.
   set(CPACK_GENERATOR External)
   set(CPACK_EXTERNAL_ENABLE_STAGING ON)
   set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/deb.cmake)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${stopex_deb_arch})
+  set(CPACK_STOPEX_RPM_ARCH "${stopex_rpm_arch}")
+  set(CPACK_STOPEX_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+  set(CPACK_STOPEX_HOMEPAGE "${STOPEX_HOMEPAGE}")
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${STOPEX_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
