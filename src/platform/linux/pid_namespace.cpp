@@ -17,14 +17,6 @@ namespace {
 
 ProcView g_view;
 
-// The number a link below the root names ("self"), or 0.
-std::uint32_t ReadNumberLink(int rootFd, const char* path) {
-  char text[16];
-  const ssize_t n = readlinkat(rootFd, path, text, sizeof text);
-  std::uint32_t pid = 0;
-  return n > 0 && ParseProcessId({text, static_cast<std::size_t>(n)}, &pid) ? pid : 0;
-}
-
 // The namespace link of PATH ("self", or a number), "pid:[N]"; empty when it
 // cannot be read.
 bool NamespaceLink(int rootFd, const char* path, char* link, std::size_t size) {
@@ -37,12 +29,21 @@ bool NamespaceLink(int rootFd, const char* path, char* link, std::size_t size) {
 
 }  // namespace
 
+std::uint32_t ListedSelf() {
+  char path[256];
+  char text[16];
+  std::snprintf(path, sizeof path, "%s/self", ProcRoot());
+  const ssize_t n = readlink(path, text, sizeof text);
+  std::uint32_t pid = 0;
+  return n > 0 && ParseProcessId({text, static_cast<std::size_t>(n)}, &pid) ? pid : 0;
+}
+
 const char* const kUntoldNamespace =
     "/proc shows another PID namespace, and this system does not say which of its processes is which here";
 
 bool ReadView(int rootFd, ProcView* view) {
   *view = ProcView{};
-  view->self = ReadNumberLink(rootFd, "self");
+  view->self = ListedSelf();
   if (view->self == 0) {
     SetLastError(kErrorInvalidParameter, "/proc does not list this process: it belongs to another PID namespace");
     return false;
@@ -91,14 +92,11 @@ Mapping MapListedProcess(const ProcView& view, std::uint32_t listedPid, std::uin
 // The fdinfo of a process descriptor, read through /proc, gives the
 // process's number in that /proc's namespace.
 Mapping ConfirmDescriptor(int pidfd, std::uint32_t listedPid) {
-  const int rootFd = OpenRoot();
-  if (rootFd < 0) return Mapping::Unknown;
   char path[32];
   std::snprintf(path, sizeof path, "self/fdinfo/%d", pidfd);
   char buffer[kStatBufferSize];
+  const std::string_view text = ReadProcFile(path, buffer, sizeof buffer);
   StatusFields fields;
-  const std::string_view text = ReadSmallFile(rootFd, path, buffer, sizeof buffer);
-  close(rootFd);
   ParseStatus(text, &fields);
   if (fields.pid != 0) return fields.pid == listedPid ? Mapping::Certain : Mapping::NoNumber;
   // "Pid:\t-1": the process has ended, or has no number there.

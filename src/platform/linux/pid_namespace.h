@@ -20,6 +20,9 @@ struct ProcView {
 // text set, where /proc does not list the program itself.
 bool ReadView(int rootFd, ProcView* view);
 
+// The program's own number in /proc, or 0 where /proc does not list it.
+std::uint32_t ListedSelf();
+
 // The view the last snapshot read.
 const ProcView& CurrentView();
 void SetCurrentView(const ProcView& view);

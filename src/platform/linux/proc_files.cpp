@@ -70,27 +70,30 @@ std::string_view ReadSmallFile(int rootFd, const char* path, char* buffer, std::
   return {buffer, n > 0 ? static_cast<std::size_t>(n) : 0};
 }
 
+std::string_view ReadProcFile(const char* relative, char* buffer, std::size_t size) {
+  char path[256];
+  if (std::snprintf(path, sizeof path, "%s/%s", g_procRoot, relative) >= static_cast<int>(sizeof path)) return {};
+  return ReadSmallFile(AT_FDCWD, path, buffer, size);
+}
+
 Liveness CheckProcess(std::uint32_t pid, std::uint64_t startTime) {
-  const int rootFd = OpenRoot();
-  if (rootFd < 0) return Liveness::Gone;
   char path[32];
   std::snprintf(path, sizeof path, "%u/stat", pid);
   char buffer[kStatBufferSize];
   StatFields fields;
-  const bool read = ParseStatLine(ReadSmallFile(rootFd, path, buffer, sizeof buffer), &fields);
-  close(rootFd);
-  if (!read || fields.startTime != startTime || HasEnded(fields)) return Liveness::Gone;
+  if (!ParseStatLine(ReadProcFile(path, buffer, sizeof buffer), &fields) || fields.startTime != startTime ||
+      HasEnded(fields)) {
+    return Liveness::Gone;
+  }
   return IsEnding(fields) ? Liveness::Ending : Liveness::Running;
 }
 
 bool IgnoresKill(std::uint32_t pid) {
-  const int rootFd = OpenRoot();
-  if (rootFd < 0) return false;
-  char path[16];
-  std::snprintf(path, sizeof path, "%u", pid);
+  char path[32];
+  std::snprintf(path, sizeof path, "%u/status", pid);
+  char buffer[kStatusBufferSize];
   StatusFields fields;
-  ReadStatus(rootFd, path, &fields);
-  close(rootFd);
+  ParseStatus(ReadProcFile(path, buffer, sizeof buffer), &fields);
   return fields.ignoresKill;
 }
 

@@ -45,6 +45,10 @@ bool IsProcFileSystem(int rootFd);
 // empty when it cannot be read.
 std::string_view ReadSmallFile(int rootFd, const char* path, char* buffer, std::size_t size);
 
+// The same for a file below /proc, without a root opened for it: one open
+// where a look at one process needs no more.
+std::string_view ReadProcFile(const char* relative, char* buffer, std::size_t size);
+
 // Reads and parses PATH/status below the root (PATH a number, or "self");
 // false when it cannot be read.
 bool ReadStatus(int rootFd, const char* path, StatusFields* fields);

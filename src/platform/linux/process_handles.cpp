@@ -81,13 +81,9 @@ using namespace linux_backend;
 // The program's own number as /proc lists it, where the ids the snapshot
 // hands out are numbered.
 std::uint32_t GetCurrentProcessId() {
-  const std::uint32_t self = CurrentView().self;
-  if (self != 0) return self;
-  ProcView view;
-  const int rootFd = OpenRoot();
-  const bool read = rootFd >= 0 && ReadView(rootFd, &view);
-  if (rootFd >= 0) close(rootFd);
-  return read ? view.self : static_cast<std::uint32_t>(getpid());
+  std::uint32_t self = CurrentView().self;
+  if (self == 0) self = ListedSelf();
+  return self != 0 ? self : static_cast<std::uint32_t>(getpid());
 }
 
 namespace {
