@@ -1,9 +1,11 @@
-/* Starts a program under a system-call filter that refuses pidfd_open with
-   EPERM, as container runtimes' default filters did, and lets every other
-   call through: no_pidfd PROGRAM [ARGUMENT...]. */
+/* Starts a program under a system-call filter that refuses pidfd_open (or,
+   with -s, pidfd_send_signal) with EPERM, as container runtimes' default
+   filters did, and lets every other call through:
+   no_pidfd [-s] PROGRAM [ARGUMENT...]. */
 #include <errno.h>
 #include <stddef.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <linux/filter.h>
@@ -14,17 +16,23 @@
 #ifndef SYS_pidfd_open
 #define SYS_pidfd_open 434 /* the same number on every architecture */
 #endif
+#ifndef SYS_pidfd_send_signal
+#define SYS_pidfd_send_signal 424
+#endif
 
 int main(int argc, char** argv) {
+  const int signal = argc > 1 && strcmp(argv[1], "-s") == 0;
+  argc -= signal;
+  argv += signal;
   struct sock_filter filter[] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, signal ? SYS_pidfd_send_signal : SYS_pidfd_open, 0, 1),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
   struct sock_fprog program = {sizeof filter / sizeof filter[0], filter};
   if (argc < 2) {
-    fprintf(stderr, "usage: no_pidfd PROGRAM [ARGUMENT...]\n");
+    fprintf(stderr, "usage: no_pidfd [-s] PROGRAM [ARGUMENT...]\n");
     return 2;
   }
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {

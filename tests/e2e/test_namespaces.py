@@ -106,12 +106,57 @@ def within(name, stage):
                                        "bystander runs": bystander.poll() is None}
 
 
-def filtered(name, stage):
-    """pidfd_open refused with EPERM by a system-call filter."""
+def crowded(name, stage):
+    """A match with hundreds of supplementary groups in a namespace without a
+    /proc of its own: its status file runs past a page, and a read cut at
+    4,096 bytes would end inside its NSpid line. A bystander holds the number
+    such a read would give. Then stopex itself has as many groups."""
+    if stage == "outer":
+        set_next_pid(5000)
+        return inside("unshare", "--pid", "--fork")
     with Sleepers() as sleepers:
-        victim = sleepers.start(name)
-        result = run([name], wrapper=[os.environ["STOPEX_NO_PIDFD"]])
-        return outcomes(result), {"victim killed": killed(victim)}
+        path = sleepers.copy(name)
+        groups = list(range(10000, 10700))
+
+        def start():
+            set_next_pid(230)
+            process = subprocess.Popen([path], extra_groups=groups, stdin=subprocess.DEVNULL)
+            sleepers.processes.append(process)
+            with open(f"/proc/{listed_number(process.pid)}/status", "rb") as file:
+                return process, file.read()
+
+        # Groups of four digits rather than five move the line a byte each.
+        for _ in range(4):
+            victim, status = start()
+            line = status.index(b"\nNSpid:")
+            shift = status.rindex(b"\t", line, status.index(b"\n", line + 1)) + 1 - (4096 - 1)
+            if shift == 0:
+                break
+            victim.kill()
+            victim.wait()
+            del groups[len(groups) - max(shift, 0) // 6:]
+            groups[:max(shift, 0) % 6] = range(1000, 1000 + max(shift, 0) % 6)
+            groups += range(20000, 20000 - min(shift, 0) // 6 + 1) if shift < 0 else []
+        cut = int(status[:4096].rsplit(b"\t", 1)[1])
+        set_next_pid(cut)
+        bystander = sleepers.start(unique("by"))
+        first = run([name])
+        second_victim, _ = start()
+        second = run([name], wrapper=["setpriv", "--groups", ",".join(map(str, groups)), "--"])
+        return outcomes(first, second), {"collision made": bystander.pid == cut, "victim killed": killed(victim),
+                                         "bystander runs": bystander.poll() is None,
+                                         "second killed": killed(second_victim)}
+
+
+def filtered(name, stage):
+    """pidfd_open, or pidfd_send_signal, refused with EPERM by a system-call
+    filter: the process is taken by its number instead."""
+    with Sleepers() as sleepers:
+        found, victims = [], []
+        for option in [], ["-s"]:
+            victims.append(sleepers.start(name))
+            found.append(run([name], wrapper=[os.environ["STOPEX_NO_PIDFD"], *option]))
+        return outcomes(*found), {"victims killed": all(map(killed, victims))}
 
 
 def threads(name, stage):
@@ -151,7 +196,8 @@ CASES = [
     (init_beside_another, True, lambda n: [[0, REFUSED + n.upper() + " Killed.", ""]]),
     (outside, False, lambda n: [[1, "OpenProcess() failed, err = 87\n", ""]]),
     (within, False, lambda n: [[0, n.upper() + " Killed.", ""]]),
-    (filtered, False, lambda n: [[0, n.upper() + " Killed.", ""]]),
+    (crowded, False, lambda n: [[0, n.upper() + " Killed.", ""]] * 2),
+    (filtered, False, lambda n: [[0, n.upper() + " Killed.", ""]] * 2),
     (threads, False, lambda n: [[0, n.upper() + " was running ", ""], [0, n.upper() + " Killed.", ""]]),
     (no_proc, False, lambda n: [[1, "", NO_LIST]] * 4),
 ]

@@ -66,12 +66,25 @@ TEST(ParseStatLine, TellsAnEndedProcessFromOneWhoseFirstThreadHasEnded) {
   }
 }
 
+// "\t1\t2..." up to count, and the same as numbers.
+std::string Numbers(int count) {
+  std::string text;
+  for (int i = 1; i <= count; ++i) text.append("\t").append(std::to_string(i));
+  return text;
+}
+std::vector<std::uint32_t> Ids(int count) {
+  std::vector<std::uint32_t> ids;
+  for (int i = 1; i <= count; ++i) ids.push_back(static_cast<std::uint32_t>(i));
+  return ids;
+}
+
 TEST(ParseStatus, ReadsTheIdsAndWhetherSigkillIsIgnored) {
   const struct {
     std::string text;
     std::uint32_t pid;
     std::vector<std::uint32_t> nsPids;
     bool ignoresKill;
+    bool mayTrace = false;
   } cases[] = {
       {"Name:\tsleep\nPid:\t812\nNSpid:\t812\nSigIgn:\t0000000000000000\n", 812, {812}, false},
       {"Pid:\t812\nNSpid:\t812\t7\t1\nSigIgn:\t0000000000000004\n", 812, {812, 7, 1}, false},
@@ -81,6 +94,11 @@ TEST(ParseStatus, ReadsTheIdsAndWhetherSigkillIsIgnored) {
       {"Pid:\t12x\nNSpid:\t3\tz\nSigIgn:\t00000000000001g0\n", 0, {}, false},
       {"Name:\tPid: 4\nSigIgn:\t100\n", 0, {}, true},                 // a name is not a line
       {"", 0, {}, false},
+      // The deepest namespace: 33 numbers; one more is no line the kernel writes.
+      {"NSpid:" + Numbers(33), 0, Ids(33), false},
+      {"NSpid:" + Numbers(34), 0, {}, false},
+      {"Groups:\t" + std::string(70000, '1') + "\nCapEff:\t000001ffffffffff\n", 0, {}, false, true},
+      {"CapEff:\t00000000a80425fb\n", 0, {}, false, false},  // root in a container: no CAP_SYS_PTRACE
   };
   for (const auto& c : cases) {
     StatusFields fields;
@@ -88,6 +106,34 @@ TEST(ParseStatus, ReadsTheIdsAndWhetherSigkillIsIgnored) {
     EXPECT_EQ(fields.pid, c.pid) << c.text;
     EXPECT_EQ(std::vector<std::uint32_t>(fields.nsPids, fields.nsPids + fields.nsPidCount), c.nsPids) << c.text;
     EXPECT_EQ(fields.ignoresKill, c.ignoresKill) << c.text;
+    EXPECT_EQ(fields.mayTrace, c.mayTrace) << c.text;
+  }
+}
+
+TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
+  const std::string proc = "22 1 0:21 / /proc rw,nosuid shared:12 - proc proc ";
+  const struct {
+    std::string mountinfo;
+    bool found, hidesOthers, hasGid;
+    std::uint32_t gid;
+  } cases[] = {
+      {proc + "rw\n", true, false, false, 0},
+      {proc + "rw,hidepid=invisible,gid=27\n", true, true, true, 27},
+      {proc + "rw,hidepid=2\n", true, true, false, 0},
+      {proc + "rw,hidepid=off\n", true, false, false, 0},
+      {proc + "rw,hidepid=2\n" + proc + "rw\n", true, false, false, 0},  // mounted again on top
+      {"30 1 0:40 / /proc rw - tmpfs none rw\n", false, false, false, 0},
+      {"23 1 0:21 / /proc/sys rw - proc proc rw,hidepid=2\n", false, false, false, 0},
+      {"23 1 0:21 / /pro\\143 rw - proc proc rw,hidepid=2\n", true, true, false, 0},  // escaped
+      {"23 1 0:21 / /proc rw - proc", false, false, false, 0},
+      {"", false, false, false, 0},
+  };
+  for (const auto& c : cases) {
+    const ProcMount mount = ParseProcMount(c.mountinfo, "/proc");
+    EXPECT_EQ(mount.found, c.found) << c.mountinfo;
+    EXPECT_EQ(mount.hidesOthers, c.hidesOthers) << c.mountinfo;
+    EXPECT_EQ(mount.hasGid, c.hasGid) << c.mountinfo;
+    EXPECT_EQ(mount.gid, c.gid) << c.mountinfo;
   }
 }
 

@@ -96,8 +96,12 @@ TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
   AddProcess(9, "averyveryverylo");  // a kernel thread: nothing to complete from
   AddProcess(10, "averyveryverylo", 100, "/bin/" + std::string(400, 'a') + "\0"s);
   AddProcess(11, "aaaaaaaaaaaaaaa", 100, "/bin/" + std::string(400, 'a') + "\0"s);
+  // A first argument longer than a page is read whole, and one longer than
+  // an argument can be is no name at all.
+  AddProcess(12, "averyveryverylo", 100, "/" + std::string(5000, 'd') + "/averyveryverylong-true\0"s);
+  AddProcess(13, "averyveryverylo", 100, "averyveryverylong" + std::string(4 << 20, 'z'));
   const Listing listing = Walk();
-  ASSERT_EQ(listing.size(), 11u);
+  ASSERT_EQ(listing.size(), 13u);
   EXPECT_EQ(listing[0].second, "with blank");
   EXPECT_EQ(listing[1].second, "a) b (c");
   EXPECT_EQ(listing[2].second, "new?line");
@@ -109,6 +113,8 @@ TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
   EXPECT_EQ(listing[8].second, "averyveryverylo");
   EXPECT_EQ(listing[9].second, "averyveryverylo");
   EXPECT_EQ(listing[10].second, std::string(259, 'a'));  // cut to fit the record
+  EXPECT_EQ(listing[11].second, "averyveryverylong-true");
+  EXPECT_EQ(listing[12].second, "averyveryverylo");
 }
 
 TEST_F(FakeProc, AMissingRootIsAFailedSnapshot) {
@@ -191,6 +197,60 @@ TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
   EXPECT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
   EXPECT_EQ(CloseHandle(handle), 0);  // closed once only
+}
+
+// A /proc of the namespace above: each process is confirmed through its
+// descriptor's fdinfo, and by its name and start time read once it is pinned.
+TEST_F(FakeProc, ConfirmsWhatItPinsWhereProcShowsAnotherNamespace) {
+  const pid_t child = StartChild();
+  ASSERT_GT(child, 0);
+  const std::string groups = "Groups:\t" + std::string(8000, '7') + "\n";  // status longer than a page
+  const std::uint32_t listed = 7000001;
+  auto ids = [](int count, std::uint32_t last) {
+    std::string line = "NSpid:";
+    for (int i = 1; i < count; ++i) line.append("\t").append(std::to_string(100 + i));
+    return line.append("\t").append(std::to_string(last)).append("\n");
+  };
+  std::ifstream realStat("/proc/" + std::to_string(child) + "/stat");
+  const std::string line(std::istreambuf_iterator<char>(realStat), {});
+  const struct {
+    int levels;       // numbers in the program's own NSpid line, and the match's
+    bool sameBranch;  // the match's pid namespace is the program's own
+    std::string fdinfo;
+    std::string nameNow;  // the name the match bears once pinned
+    std::uint32_t error;  // 0: opened
+  } cases[] = {
+      {2, false, "Pid:\t" + std::to_string(listed) + "\n", "", 0},
+      {2, false, "Pid:\t" + std::to_string(listed + 1) + "\n", "", 87},  // another process
+      {2, false, "Pid:\t-1\n", "", 87},
+      {2, false, "flags:\t02000002\n", "", 5},  // a kernel that does not say
+      {2, false, "Pid:\t" + std::to_string(listed) + "\n", "renamed", 87},
+      {33, true, "", "", 0},  // the deepest namespace: certain without asking
+      {33, true, "", "renamed", 87},
+  };
+  for (const auto& c : cases) {
+    const std::string self = std::to_string(getpid());
+    Write(self + "/status", groups + ids(c.levels, static_cast<std::uint32_t>(getpid())));
+    fs::remove(fs::path(root_) / self / "ns" / "pid");
+    fs::create_directories(fs::path(root_) / self / "ns");
+    fs::create_symlink("pid:[1]", fs::path(root_) / self / "ns" / "pid");
+    for (int fd = 3; fd < 64; ++fd) Write(self + "/fdinfo/" + std::to_string(fd), c.fdinfo);
+    const std::string dir = std::to_string(listed);
+    Write(dir + "/stat", line);
+    Write(dir + "/status", groups + ids(c.levels, static_cast<std::uint32_t>(child)));
+    fs::remove(fs::path(root_) / dir / "ns" / "pid");
+    fs::create_directories(fs::path(root_) / dir / "ns");
+    fs::create_symlink(c.sameBranch ? "pid:[1]" : "pid:[2]", fs::path(root_) / dir / "ns" / "pid");
+    ASSERT_EQ(Walk().size(), 1u);
+    if (!c.nameNow.empty()) Write(dir + "/stat", line.substr(0, line.find('(') + 1) + c.nameNow + line.substr(line.rfind(')')));
+    const Handle handle = OpenProcess(kProcessTerminate, 0, listed);
+    EXPECT_EQ(handle == kNullHandle ? GetLastError() : 0u, c.error) << c.levels << " " << c.fdinfo << c.nameNow;
+    if (handle != kNullHandle) CloseHandle(handle);
+    fs::remove_all(fs::path(root_) / dir);
+  }
+  EXPECT_TRUE(Alive(child));
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
 }
 
 TEST_F(FakeProc, RefusesAProcessThatHasEnded) {

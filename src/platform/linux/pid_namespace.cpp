@@ -39,13 +39,24 @@ std::uint32_t ListedSelf() {
 }
 
 const char* const kUntoldNamespace =
-    "/proc shows another PID namespace, and this system does not say which of its processes is which here";
+    "/proc shows another PID namespace, and this kernel does not say which of its processes is which here";
+const char* const kDescriptorsRefused =
+    "/proc shows another PID namespace, and process descriptors, which confirm which process is which "
+    "there, are not to be had here (refused, or a kernel without them)";
+const char* const kDescriptorsExhausted =
+    "/proc shows another PID namespace, and no process descriptor, which confirms which process is which "
+    "there, was left to open (too many open files)";
 
 bool ReadView(int rootFd, ProcView* view) {
   *view = ProcView{};
   view->self = ListedSelf();
   if (view->self == 0) {
-    SetLastError(kErrorInvalidParameter, "/proc does not list this process: it belongs to another PID namespace");
+    // Mounted with subset=pid, /proc shows the process folders alone; a
+    // full one that lacks the program's own link is of another namespace.
+    SetLastError(kErrorInvalidParameter,
+                 faccessat(rootFd, "uptime", F_OK, 0) == 0
+                     ? "/proc does not list this process: it belongs to another PID namespace"
+                     : "/proc does not list this process: it shows process folders only (subset=pid)");
     return false;
   }
   // The last number is the program's own here. Without the line (an older
@@ -92,10 +103,11 @@ Mapping MapListedProcess(const ProcView& view, std::uint32_t listedPid, std::uin
 // The fdinfo of a process descriptor, read through /proc, gives the
 // process's number in that /proc's namespace.
 Mapping ConfirmDescriptor(int pidfd, std::uint32_t listedPid) {
+  static FileBuffer buffer;
   char path[32];
   std::snprintf(path, sizeof path, "self/fdinfo/%d", pidfd);
-  char buffer[kStatBufferSize];
-  const std::string_view text = ReadProcFile(path, buffer, sizeof buffer);
+  std::string_view text;
+  if (!ReadProcFile(path, kShortFileMost, &buffer, &text)) return Mapping::Unknown;
   StatusFields fields;
   ParseStatus(text, &fields);
   if (fields.pid != 0) return fields.pid == listedPid ? Mapping::Certain : Mapping::NoNumber;

@@ -43,7 +43,11 @@ Mapping MapListedProcess(const ProcView& view, std::uint32_t listedPid, std::uin
 // as listedPid: Certain, NoNumber (another), or Unknown.
 Mapping ConfirmDescriptor(int pidfd, std::uint32_t listedPid);
 
-// What a failure for Mapping::Unknown says on standard error.
+// What a failure says on standard error where a process listed in another
+// namespace cannot be confirmed: the kernel does not say (Mapping::Unknown),
+// or no process descriptor could be had to ask it.
 extern const char* const kUntoldNamespace;
+extern const char* const kDescriptorsRefused;
+extern const char* const kDescriptorsExhausted;
 
 }  // namespace stopex::linux_backend

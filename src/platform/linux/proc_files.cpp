@@ -2,13 +2,16 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include "platform/linux/proc_parse.h"
 #include "platform/linux/proc_root.h"
+#include "platform/memory.h"
 #include "platform/process_api.h"
 
 namespace stopex {
@@ -19,6 +22,8 @@ constexpr const char* kProcRoot = "/proc";
 const char* g_procRoot = kProcRoot;
 std::uint32_t g_lastError = 0;
 const char* g_lastErrorText = nullptr;
+// Status files are read one at a time; the buffer serves them all.
+FileBuffer g_statusBuffer;
 
 }  // namespace
 
@@ -45,55 +50,96 @@ void SetLastError(std::uint32_t code, const char* text) {
 int OpenRoot() { return open(g_procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
 const char* ProcRoot() { return g_procRoot; }
 
-bool IsProcFileSystem(int rootFd) {
+const char* WhyNotProcRoot(int rootFd) {
+  if (g_procRoot != kProcRoot) return nullptr;
   constexpr long kProcSuperMagic = 0x9fa0;
-  struct statfs info {};
-  return g_procRoot != kProcRoot || (fstatfs(rootFd, &info) == 0 && info.f_type == kProcSuperMagic);
+  constexpr ino_t kProcRootInode = 1;
+  struct statfs fileSystem {};
+  struct stat info {};
+  if (fstatfs(rootFd, &fileSystem) != 0 || fileSystem.f_type != kProcSuperMagic) {
+    return "/proc is not a proc file system";
+  }
+  if (fstat(rootFd, &info) != 0 || info.st_ino != kProcRootInode) {
+    return "/proc is a folder of a proc file system, not its root";
+  }
+  return nullptr;
+}
+
+std::size_t ArgumentMost() {
+  const long page = sysconf(_SC_PAGESIZE);
+  return 32 * static_cast<std::size_t>(page > 0 ? page : 4096);
+}
+
+bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer, std::string_view* text,
+               bool untilNul) {
+  *text = {};
+  const int fd = openat(dirFd, path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::size_t size = 0;
+  bool whole = false;
+  for (;;) {
+    if (size == buffer->capacity) {
+      if (buffer->capacity > most) break;  // one byte more than may be: cut
+      std::size_t grown = buffer->capacity == 0 ? 4096 : buffer->capacity * 2;
+      if (grown > most + 1) grown = most + 1;
+      buffer->data = static_cast<char*>(Resize(buffer->data, grown, 1));
+      buffer->capacity = grown;
+    }
+    const ssize_t n = read(fd, buffer->data + size, buffer->capacity - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      whole = n == 0;
+      break;
+    }
+    const void* nul = untilNul ? std::memchr(buffer->data + size, '\0', static_cast<std::size_t>(n)) : nullptr;
+    size += static_cast<std::size_t>(n);
+    if (nul != nullptr) {
+      size = static_cast<std::size_t>(static_cast<const char*>(nul) - buffer->data) + 1;
+      whole = true;
+      break;
+    }
+  }
+  close(fd);
+  if (!whole || size > most) return false;
+  *text = {buffer->data, size};
+  return true;
+}
+
+bool ReadProcFile(const char* relative, std::size_t most, FileBuffer* buffer, std::string_view* text) {
+  char path[256];
+  *text = {};
+  if (std::snprintf(path, sizeof path, "%s/%s", g_procRoot, relative) >= static_cast<int>(sizeof path)) return false;
+  return ReadWhole(AT_FDCWD, path, most, buffer, text);
 }
 
 bool ReadStatus(int rootFd, const char* path, StatusFields* fields) {
   char file[32];
   std::snprintf(file, sizeof file, "%s/status", path);
-  char buffer[kStatusBufferSize];
-  const std::string_view text = ReadSmallFile(rootFd, file, buffer, sizeof buffer);
+  std::string_view text;
+  const bool read = rootFd == AT_FDCWD ? ReadProcFile(file, kStatusFileMost, &g_statusBuffer, &text)
+                                       : ReadWhole(rootFd, file, kStatusFileMost, &g_statusBuffer, &text);
   ParseStatus(text, fields);
-  return !text.empty();
-}
-
-// /proc hands over a file this small in one read, so the usual second read
-// that only finds the end is spared.
-std::string_view ReadSmallFile(int rootFd, const char* path, char* buffer, std::size_t size) {
-  const int fd = openat(rootFd, path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  const ssize_t n = read(fd, buffer, size);
-  close(fd);
-  return {buffer, n > 0 ? static_cast<std::size_t>(n) : 0};
-}
-
-std::string_view ReadProcFile(const char* relative, char* buffer, std::size_t size) {
-  char path[256];
-  if (std::snprintf(path, sizeof path, "%s/%s", g_procRoot, relative) >= static_cast<int>(sizeof path)) return {};
-  return ReadSmallFile(AT_FDCWD, path, buffer, size);
+  return read;
 }
 
 Liveness CheckProcess(std::uint32_t pid, std::uint64_t startTime) {
+  static FileBuffer buffer;
   char path[32];
   std::snprintf(path, sizeof path, "%u/stat", pid);
-  char buffer[kStatBufferSize];
+  std::string_view text;
   StatFields fields;
-  if (!ParseStatLine(ReadProcFile(path, buffer, sizeof buffer), &fields) || fields.startTime != startTime ||
-      HasEnded(fields)) {
+  if (!ReadProcFile(path, kShortFileMost, &buffer, &text) || !ParseStatLine(text, &fields) ||
+      fields.startTime != startTime || HasEnded(fields)) {
     return Liveness::Gone;
   }
   return IsEnding(fields) ? Liveness::Ending : Liveness::Running;
 }
 
 bool IgnoresKill(std::uint32_t pid) {
-  char path[32];
-  std::snprintf(path, sizeof path, "%u/status", pid);
-  char buffer[kStatusBufferSize];
+  char path[16];
+  std::snprintf(path, sizeof path, "%u", pid);
   StatusFields fields;
-  ParseStatus(ReadProcFile(path, buffer, sizeof buffer), &fields);
+  ReadStatus(AT_FDCWD, path, &fields);
   return fields.ignoresKill;
 }
 

@@ -1,6 +1,6 @@
-// Reading the Linux /proc file system for the backend: where it is, one small
-// file in one read, whether a process the snapshot saw still runs, and the
-// Windows error codes every failure is reported with.
+// Reading the Linux /proc file system for the backend: where it is, a file
+// read whole, whether a process the snapshot saw still runs, and the Windows
+// error codes every failure is reported with.
 #pragma once
 
 #include <cstddef>
@@ -28,29 +28,45 @@ std::uint32_t ErrorFromErrno(int error);
 // reports it; the text must outlive the run.
 void SetLastError(std::uint32_t code, const char* text = nullptr);
 
-// A stat line is far shorter than this, whatever the name holds; so is a
-// status file, or the start of it that holds the lines the backend reads.
-inline constexpr std::size_t kStatBufferSize = 1024;
-inline constexpr std::size_t kStatusBufferSize = 4096;
+// A buffer that grows to hold the longest file read into it and is kept for
+// the run: memory grows with that file, never with the number of processes.
+struct FileBuffer {
+  char* data = nullptr;
+  std::size_t capacity = 0;
+};
+
+// Most bytes each kind of file is read to; a longer one counts as unreadable.
+// A status file lists up to 65,536 supplementary groups; one argument (argv[0])
+// holds up to 32 pages; the others are far shorter than the first bound.
+inline constexpr std::size_t kShortFileMost = std::size_t{64} * 1024;
+inline constexpr std::size_t kStatusFileMost = std::size_t{4} * 1024 * 1024;
+inline constexpr std::size_t kMountInfoMost = std::size_t{16} * 1024 * 1024;
+std::size_t ArgumentMost();
+
+// Reads a file below dirFd whole (a path from the root ignores dirFd), or
+// with untilNul up to and including its first NUL: the first argument of an
+// argument block. False where it cannot be read, or runs past most bytes: a
+// text that may have been cut is never taken for the whole.
+bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer, std::string_view* text,
+               bool untilNul = false);
+
+// The same for a file below /proc, without a root opened for it: one open
+// where a look at one process needs no more.
+bool ReadProcFile(const char* relative, std::size_t most, FileBuffer* buffer, std::string_view* text);
 
 // The /proc directory, opened for reading files below it; negative on failure.
 int OpenRoot();
 const char* ProcRoot();
 
-// False when the open root is not a proc file system (an empty file system
-// mounted in its place, say). A tree a test fabricated passes.
-bool IsProcFileSystem(int rootFd);
+// Why the open root is no process list to read from, or null where it is
+// one: an empty file system mounted in its place, or a folder of a proc file
+// system (a process's task folder, say) mounted there. A tree a test
+// fabricated passes.
+const char* WhyNotProcRoot(int rootFd);
 
-// Reads the start of a small file below the root, up to the buffer's size;
-// empty when it cannot be read.
-std::string_view ReadSmallFile(int rootFd, const char* path, char* buffer, std::size_t size);
-
-// The same for a file below /proc, without a root opened for it: one open
-// where a look at one process needs no more.
-std::string_view ReadProcFile(const char* relative, char* buffer, std::size_t size);
-
-// Reads and parses PATH/status below the root (PATH a number, or "self");
-// false when it cannot be read.
+// Reads and parses PATH/status below the root (PATH a number, or "self"),
+// or below /proc with AT_FDCWD for the root; false when it cannot be read
+// whole.
 bool ReadStatus(int rootFd, const char* path, StatusFields* fields);
 
 enum class Liveness { Running, Ending, Gone };

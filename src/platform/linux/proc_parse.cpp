@@ -1,5 +1,7 @@
 #include "platform/linux/proc_parse.h"
 
+#include <algorithm>
+
 namespace stopex {
 namespace {
 
@@ -56,6 +58,48 @@ std::size_t ReadIds(std::string_view value, std::uint32_t* ids, std::size_t most
   }
 }
 
+// Whether the bit is set in a hexadecimal mask line ("SigIgn:\t0000...").
+bool MaskHasBit(std::string_view value, std::size_t bit) {
+  const std::size_t start = value.find_first_not_of('\t');
+  const std::string_view mask = start == std::string_view::npos ? std::string_view{} : value.substr(start);
+  if (mask.empty() || mask.size() > 32 || mask.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
+    return false;
+  }
+  if (bit / 4 >= mask.size()) return false;
+  const char digit = mask[mask.size() - 1 - bit / 4];
+  const int nibble = digit <= '9' ? digit - '0' : digit - 'a' + 10;
+  return ((nibble >> (bit % 4)) & 0x1) != 0;
+}
+
+// Splits a line at blanks into at most most words; how many there are.
+std::size_t Words(std::string_view line, std::string_view* words, std::size_t most) {
+  std::size_t count = 0;
+  for (std::size_t p = 0; p < line.size() && count < most;) {
+    const std::size_t end = std::min(line.find(' ', p), line.size());
+    if (end > p) words[count++] = line.substr(p, end - p);
+    p = end + 1;
+  }
+  return count;
+}
+
+bool IsOctal(char c) { return c >= '0' && c <= '7'; }
+
+// Whether a path as mountinfo writes it (blank, tab, newline and backslash
+// as three octal digits after a backslash) is the path given.
+bool SameEscapedPath(std::string_view escaped, std::string_view path) {
+  std::size_t i = 0;
+  for (std::size_t p = 0; p < escaped.size(); ++p, ++i) {
+    char c = escaped[p];
+    if (c == '\\' && p + 3 < escaped.size() && IsOctal(escaped[p + 1]) && IsOctal(escaped[p + 2]) &&
+        IsOctal(escaped[p + 3])) {
+      c = static_cast<char>((escaped[p + 1] - '0') * 64 + (escaped[p + 2] - '0') * 8 + (escaped[p + 3] - '0'));
+      p += 3;
+    }
+    if (i >= path.size() || path[i] != c) return false;
+  }
+  return i == path.size();
+}
+
 }  // namespace
 
 bool ParseStatLine(std::string_view line, StatFields* fields) {
@@ -93,16 +137,44 @@ void ParseStatus(std::string_view text, StatusFields* fields) {
   std::uint32_t pid = 0;
   if (StatusValue(text, "Pid", &value) && ReadIds(value, &pid, 1) == 1) fields->pid = pid;
   if (StatusValue(text, "NSpid", &value)) fields->nsPidCount = ReadIds(value, fields->nsPids, kMaxNamespaceLevels);
-  if (!StatusValue(text, "SigIgn", &value)) return;
-  const std::size_t start = value.find_first_not_of('\t');
-  const std::string_view mask = start == std::string_view::npos ? std::string_view{} : value.substr(start);
-  if (mask.empty() || mask.size() > 32 || mask.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
-    return;
+  // SIGKILL is signal 9: bit 8 of the mask; CAP_SYS_PTRACE is capability 19.
+  fields->ignoresKill = StatusValue(text, "SigIgn", &value) && MaskHasBit(value, 8);
+  fields->mayTrace = StatusValue(text, "CapEff", &value) && MaskHasBit(value, 19);
+}
+
+ProcMount ParseProcMount(std::string_view mountinfo, std::string_view mountPoint) {
+  ProcMount mount;
+  for (std::size_t p = 0; p < mountinfo.size();) {
+    std::size_t end = mountinfo.find('\n', p);
+    if (end == std::string_view::npos) end = mountinfo.size();
+    const std::string_view line = mountinfo.substr(p, end - p);
+    p = end + 1;
+    // ID PARENT MAJOR:MINOR ROOT MOUNT-POINT OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS
+    const std::size_t separator = line.find(" - ");
+    if (separator == std::string_view::npos) continue;
+    std::string_view fields[5];
+    if (Words(line.substr(0, separator), fields, 5) < 5 || !SameEscapedPath(fields[4], mountPoint)) continue;
+    std::string_view tail[3];
+    if (Words(line.substr(separator + 3), tail, 3) < 3) continue;
+    // A later line is a mount on top of an earlier one.
+    mount = ProcMount{};
+    if (tail[0] != "proc") continue;
+    mount.found = true;
+    for (std::size_t q = 0; q <= tail[2].size();) {
+      std::size_t comma = tail[2].find(',', q);
+      if (comma == std::string_view::npos) comma = tail[2].size();
+      const std::string_view option = tail[2].substr(q, comma - q);
+      q = comma + 1;
+      if (option.substr(0, 8) == "hidepid=") {
+        mount.hidesOthers = option != "hidepid=0" && option != "hidepid=off";
+      } else if (option.substr(0, 4) == "gid=") {
+        std::uint64_t gid = 0;
+        mount.hasGid = ReadNumber(option, 4, &gid) && option.size() - 4 <= 10 && gid <= 0xFFFFFFFFu;
+        mount.gid = mount.hasGid ? static_cast<std::uint32_t>(gid) : 0;
+      }
+    }
   }
-  // SIGKILL is signal 9: bit 8, in the last hexadecimal digit but two.
-  const char digit = mask.size() >= 3 ? mask[mask.size() - 3] : '0';
-  const int nibble = digit <= '9' ? digit - '0' : digit - 'a' + 10;
-  fields->ignoresKill = (nibble & 0x1) != 0;
+  return mount;
 }
 
 std::string_view CompleteName(std::string_view kernelName, std::string_view cmdline,

@@ -40,8 +40,9 @@ bool ParseStatLine(std::string_view line, StatFields* fields);
 // A process id as /proc writes it: decimal, above 0, fitting 32 bits.
 bool ParseProcessId(std::string_view text, std::uint32_t* pid);
 
-// The PID namespaces are nested at most this deep.
-inline constexpr std::size_t kMaxNamespaceLevels = 32;
+// PID namespaces nest at most 32 levels below the first, so a process has
+// a number in at most 33 of them.
+inline constexpr std::size_t kMaxNamespaceLevels = 33;
 
 struct StatusFields {
   std::uint32_t pid = 0;       // the Pid line; 0 where there is none, or it is not positive
@@ -50,12 +51,24 @@ struct StatusFields {
   std::uint32_t nsPids[kMaxNamespaceLevels] = {};
   std::size_t nsPidCount = 0;  // 0: the kernel gives no such line
   bool ignoresKill = false;    // SIGKILL in the SigIgn mask: only kernel threads
+  bool mayTrace = false;       // CAP_SYS_PTRACE in the CapEff mask
 };
 
 // Reads the lines a status file (or a process descriptor's fdinfo) holds;
 // a line that is missing or not as the kernel writes it leaves its field as
 // a default-made StatusFields has it.
 void ParseStatus(std::string_view text, StatusFields* fields);
+
+// How the proc file system mounted at one place shows processes: its last
+// mount there, the one on top, as a mountinfo file lists it.
+struct ProcMount {
+  bool found = false;     // a proc file system is mounted there
+  bool hidesOthers = false;  // hidepid other than 0: other users' processes are hidden,
+                             // or shown with nothing readable in them
+  std::uint32_t gid = 0;  // the group that sees them all the same (gid=), 0 for none
+  bool hasGid = false;
+};
+ProcMount ParseProcMount(std::string_view mountinfo, std::string_view mountPoint);
 
 // The name as the process list shows it: the kernel's name, completed from
 // the base name of argv[0] (or of the executable's path) when the kernel cut

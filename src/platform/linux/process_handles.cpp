@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -89,33 +90,62 @@ std::uint32_t GetCurrentProcessId() {
 namespace {
 
 // A call that a system-call filter refused, rather than the process: the
-// kernel has the call, but this program may not make it (seccomp answers
-// ENOSYS, or EPERM, which pidfd_open itself never gives).
-bool RefusedByFilter(int error, bool open) { return error == ENOSYS || (open && error == EPERM); }
+// kernel has the call, but this program may not make it. A filter answers
+// ENOSYS, or EPERM, which pidfd_open itself never gives, and which a signal
+// gives only where kill() by id is refused as well.
+bool RefusedByFilter(int error, bool open, pid_t pid) {
+  if (error == ENOSYS) return true;
+  if (error != EPERM) return false;
+  return open || kill(pid, 0) == 0;
+}
+
+// Whether the process /proc lists as pid is still the one the walk listed:
+// the same start time and the same name, read now.
+bool StillAsListed(const Record& listed) {
+  Record now{};
+  return ReadRecordNow(listed.pid, &now) && now.startTime == listed.startTime &&
+         std::strcmp(now.name, listed.name) == 0;
+}
+
+// Why a process was not taken by descriptor, where it is to be taken by id.
+const char* g_noDescriptor = nullptr;
 
 // Takes the process by descriptor: true with the slot filled, or false with
-// errno, ENOSYS where it is to be taken by id instead.
-bool TakeByDescriptor(ProcessSlot* slot, Mapping mapping) {
+// errno, ENOSYS where it is to be taken by id instead (g_noDescriptor says why).
+bool TakeByDescriptor(ProcessSlot* slot, const Record& listed, Mapping mapping) {
   // Without room for one more descriptor, the process is held by id instead.
   if (!RoomForDescriptor()) {
+    g_noDescriptor = kDescriptorsExhausted;
     errno = ENOSYS;
     return false;
   }
   const int fd = PidfdOpen(static_cast<int>(slot->ownPid));
   if (fd < 0) {
-    if (RefusedByFilter(errno, true) || errno == EMFILE || errno == ENFILE) errno = ENOSYS;
+    if (errno == EMFILE || errno == ENFILE) {
+      g_noDescriptor = kDescriptorsExhausted;
+      errno = ENOSYS;
+    } else if (RefusedByFilter(errno, true, 0)) {
+      g_noDescriptor = kDescriptorsRefused;
+      errno = ENOSYS;
+    }
     return false;
   }
-  // The descriptor pins the process; that it bears the listed number, and
-  // the start time the snapshot saw, prove it is the process listed.
+  // The descriptor pins one process. That it bears the number /proc lists,
+  // then that what /proc lists under that number is still what the walk saw,
+  // and last that the pinned process still holds its number (a signal 0
+  // reaches it), prove that the files read were the pinned process's own.
   int error = 0;
   const Mapping confirmed = mapping == Mapping::Certain ? mapping : ConfirmDescriptor(fd, slot->pid);
   if (confirmed == Mapping::Unknown) {
     error = EPROTO;
-  } else if (confirmed != Mapping::Certain || CheckProcess(slot->pid, slot->startTime) == Liveness::Gone) {
+  } else if (confirmed != Mapping::Certain || !StillAsListed(listed)) {
     error = ESRCH;
   } else if (PidfdSendSignal(fd, 0) != 0) {
-    error = RefusedByFilter(errno, false) ? ENOSYS : errno;
+    error = errno;
+    if (RefusedByFilter(error, false, static_cast<pid_t>(slot->ownPid))) {
+      g_noDescriptor = kDescriptorsRefused;
+      error = ENOSYS;
+    }
   }
   if (error == 0) {
     slot->kind = SlotKind::ProcessFd;
@@ -139,8 +169,8 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
     return NewSlot(self);
   }
   // Only the process of the entry the walk handed out last can be opened
-  // (kill mode opens each match right after its entry), and only while its
-  // id still belongs to it: an id that was freed and handed to another
+  // (kill mode opens each match right after its entry), and only while it
+  // is still the process listed: an id that was freed and handed to another
   // process counts as a process that no longer exists, and so does one that
   // has no number in the program's own namespace.
   const Record* record = FindRecord(processId);
@@ -152,15 +182,16 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
   if (mapping == Mapping::NoNumber) return Fail(kErrorInvalidParameter);
   if (mapping == Mapping::Unknown) return Fail(kErrorAccessDenied, kUntoldNamespace);
 
-  if (TakeByDescriptor(&slot, mapping)) return NewSlot(slot);
+  if (TakeByDescriptor(&slot, *record, mapping)) return NewSlot(slot);
   if (errno == EPROTO) return Fail(kErrorAccessDenied, kUntoldNamespace);
   if (errno != ENOSYS) return Fail(ErrorFromErrno(errno));
 
-  // No process descriptors here, or no room for one more: the same checks by
-  // id, where the number here is known to be the process's own.
-  if (mapping != Mapping::Certain) return Fail(kErrorAccessDenied, kUntoldNamespace);
+  // No process descriptor to be had: the same checks by id, where the
+  // number here is known to be the process's own. A number freed and handed
+  // to another process between the last check and the signal cannot be told.
+  if (mapping != Mapping::Certain) return Fail(kErrorAccessDenied, g_noDescriptor);
   slot.kind = SlotKind::ProcessId;
-  if (CheckProcess(processId, record->startTime) == Liveness::Gone) return Fail(kErrorInvalidParameter);
+  if (!StillAsListed(*record)) return Fail(kErrorInvalidParameter);
   if (kill(static_cast<pid_t>(slot.ownPid), 0) != 0) return Fail(ErrorFromErrno(errno));
   return NewSlot(slot);
 }

@@ -35,20 +35,26 @@ struct Snapshot {
 };
 Snapshot g_snapshot;
 
+// Each file a record is made from is read whole into a buffer of its own.
+FileBuffer g_statBuffer;
+FileBuffer g_argumentBuffer;
+
 // The name completed from argv[0] or the executable's path; only needed when
-// the kernel may have cut it.
-std::string_view CompleteFromFiles(int rootFd, std::uint32_t pid, std::string_view kernelName,
-                                   char* cmdline, std::size_t cmdlineSize, char* exe,
+// the kernel may have cut it. A first argument or a path that cannot be read
+// whole completes nothing.
+std::string_view CompleteFromFiles(int rootFd, std::uint32_t pid, std::string_view kernelName, char* exe,
                                    std::size_t exeSize) {
   char path[32];
   std::snprintf(path, sizeof path, "%u/cmdline", pid);
-  std::string_view completed =
-      CompleteName(kernelName, ReadSmallFile(rootFd, path, cmdline, cmdlineSize), {});
-  if (completed.size() != kernelName.size()) return completed;
+  std::string_view argument;
+  if (ReadWhole(rootFd, path, ArgumentMost(), &g_argumentBuffer, &argument, true)) {
+    const std::string_view completed = CompleteName(kernelName, argument, {});
+    if (completed.size() != kernelName.size()) return completed;
+  }
 
   std::snprintf(path, sizeof path, "%u/exe", pid);
   const ssize_t n = readlinkat(rootFd, path, exe, exeSize);
-  if (n <= 0) return kernelName;
+  if (n <= 0 || static_cast<std::size_t>(n) >= exeSize) return kernelName;
   std::string_view exePath(exe, static_cast<std::size_t>(n));
   constexpr std::string_view kDeleted = " (deleted)";
   if (exePath.size() > kDeleted.size() && exePath.substr(exePath.size() - kDeleted.size()) == kDeleted) {
@@ -57,28 +63,32 @@ std::string_view CompleteFromFiles(int rootFd, std::uint32_t pid, std::string_vi
   return CompleteName(kernelName, {}, exePath);
 }
 
+}  // namespace
+
 bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
   char path[32];
   std::snprintf(path, sizeof path, "%u/stat", pid);
-  char stat[kStatBufferSize];
+  std::string_view stat;
   StatFields fields;
   // A process that has gone since the directory was read is simply left out,
   // and so is one that has ended and only waits to be collected: it runs no
   // more and cannot be terminated.
-  if (!ParseStatLine(ReadSmallFile(rootFd, path, stat, sizeof stat), &fields)) return false;
+  if (!ReadWhole(rootFd, path, kShortFileMost, &g_statBuffer, &stat) || !ParseStatLine(stat, &fields)) {
+    return false;
+  }
   if (HasEnded(fields)) return false;
   record->pid = pid;
   record->startTime = fields.startTime;
   if (fields.name.size() == kKernelNameMax) {
-    char cmdline[4096];
-    char exe[4096];
-    StoreImageName(CompleteFromFiles(rootFd, pid, fields.name, cmdline, sizeof cmdline, exe, sizeof exe),
-                   record->name, sizeof record->name);
+    char exe[4097];  // a path, or one byte more: cut
+    StoreImageName(CompleteFromFiles(rootFd, pid, fields.name, exe, sizeof exe), record->name, sizeof record->name);
   } else {
     StoreImageName(fields.name, record->name, sizeof record->name);
   }
   return true;
 }
+
+namespace {
 
 Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
   if (g_snapshot.open) CloseSnapshot(g_snapshot.handle);
@@ -92,8 +102,8 @@ Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
     return kInvalidHandleValue;
   }
   ProcView view;
-  if (!IsProcFileSystem(rootFd)) {
-    SetLastError(kErrorInvalidParameter, "/proc is not a proc file system");
+  if (const char* why = WhyNotProcRoot(rootFd)) {
+    SetLastError(kErrorInvalidParameter, why);
     close(rootFd);
     return kInvalidHandleValue;
   }
@@ -160,6 +170,15 @@ int Next(Handle snapshot, ProcessEntry* entry) { return FillEntry(snapshot, entr
 
 const Record* FindRecord(std::uint32_t pid) {
   return pid != 0 && g_snapshot.current.pid == pid ? &g_snapshot.current : nullptr;
+}
+
+bool ReadRecordNow(std::uint32_t pid, Record* record) {
+  if (g_snapshot.open) return ReadRecord(g_snapshot.rootFd, pid, record);
+  const int rootFd = OpenRoot();
+  if (rootFd < 0) return false;
+  const bool read = ReadRecord(rootFd, pid, record);
+  close(rootFd);
+  return read;
 }
 
 bool CloseSnapshot(Handle handle) {

@@ -21,6 +21,12 @@ struct Record {
 // checked against the start time the walk saw.
 const Record* FindRecord(std::uint32_t pid);
 
+// Reads the record of the process /proc lists as pid, as the walk would
+// give it now; false for a process that is gone or has ended, or whose
+// files cannot be read whole.
+bool ReadRecord(int rootFd, std::uint32_t pid, Record* record);
+bool ReadRecordNow(std::uint32_t pid, Record* record);
+
 // Closes the snapshot behind the handle; false when it is not an open snapshot.
 bool CloseSnapshot(Handle handle);
 
