@@ -110,6 +110,11 @@ std::uint32_t GetLastError();
 // where the code says all. Read right after the failed call, like the code.
 const char* DescribeLastError();
 
+// Why the process list may leave out processes that run, in a few words
+// (this user may not see other users' processes); null where it shows them
+// all to this user.
+const char* DescribeHiddenProcesses();
+
 // Upper-cases a NUL-terminated text in place and returns it.
 char* CharUpperA(char* text);
 

@@ -99,6 +99,7 @@ void Prepare(RunState& state) {
 
 void Entry(RunState& state) {
   if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte)) return;
+  state.anyMatched = true;
   if (state.entry.th32ProcessID == state.ownProcessId) {
     // Its id cannot change hands while it runs: only its name is in question.
     if (CompareListedName(kNullHandle, state.ownProcessId, state.entry.szExeFile) == ListedName::LookAlike) {
@@ -122,6 +123,7 @@ void Entry(RunState& state) {
 // when the time is up, and closes every handle; then the program's own
 // process, once everything reported so far has been written out.
 void AfterWalk(RunState& state) {
+  if (!state.anyMatched) SayWhatMayBeHidden(state);
   TerminatedProcesses& list = state.terminated;
   if (list.count != 0) WaitForProcesses(list.handles, list.count, kEndingMilliseconds, list.ended);
   for (std::size_t i = 0; i < list.count; ++i) {

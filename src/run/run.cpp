@@ -39,6 +39,16 @@ void FinishOutput(RunState& state) {
   if (SelectRunMode(state.options) == RunMode::List) state.runStatus = kExitFailure;
 }
 
+void SayWhatMayBeHidden(RunState& state) {
+  const char* why = DescribeHiddenProcesses();
+  if (why == nullptr) return;
+  Message message;
+  Append(message, "stopex: ");
+  Append(message, why);
+  Append(message, "\n");
+  Write(message, state.err);
+}
+
 namespace {
 
 // List mode: every image name as delivered, one per line, one write per line
@@ -60,12 +70,14 @@ void TestEntry(RunState& state) {
   if (listed != ListedName::LookAlike) state.runStatus = kExitSuccess;
 }
 
+// Silenced, nothing is said at all, not even that a process may be hidden.
 void TestReport(RunState& state) {
   if (state.options.silent != 0) return;
   Message message;
   Append(message, state.targetName);
   Append(message, state.runStatus != kExitSuccess ? " wasn't running " : " was running ");
   Print(state, message);
+  if (state.runStatus != kExitSuccess) SayWhatMayBeHidden(state);
 }
 
 constexpr ModeSteps kListMode = {nullptr, ListEntry, nullptr};

@@ -37,6 +37,7 @@ struct RunState {
   // Kill mode: the program's own process matched; it is terminated only
   // after every other match has been attempted.
   bool ownProcessMatched = false;
+  bool anyMatched = false;  // kill mode: some entry matched the target
   std::uint32_t ownProcessId = 0;
   TerminatedProcesses terminated;
   const char* lastExplained = nullptr;  // kill mode: the last failure text said
@@ -55,6 +56,11 @@ void Print(RunState& state, const Message& message);
 // a list that did not arrive is no answer. Test and kill modes keep their
 // status, since what was terminated is terminated however it was reported.
 void FinishOutput(RunState& state);
+
+// Says on standard error, once, why a process that runs may not have been
+// seen, where the system hides some from this user: test and kill modes
+// call it when they found no match.
+void SayWhatMayBeHidden(RunState& state);
 
 // What a mode does at the driver's three points; a null step is skipped.
 struct ModeSteps {

@@ -284,6 +284,8 @@ std::uint32_t GetLastError() { return fake::g_lastError; }
 
 const char* DescribeLastError() { return fake::g_lastErrorText; }
 
+const char* DescribeHiddenProcesses() { return fake::g_system.hiddenText; }
+
 char* CharUpperA(char* text) { return UpperAsciiLetters(text, IsDBCSLeadByte); }
 
 char* lstrcpyA(char* destination, const char* source) { return std::strcpy(destination, source); }

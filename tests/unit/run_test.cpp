@@ -65,6 +65,32 @@ TEST(RunDriver, SaysASnapshotThatCouldNotBeTaken) {
   }
 }
 
+// Where the system hides some processes from this user, a test or a kill
+// that found no match says so once; stdout and the status stay as they are.
+TEST(RunDriver, SaysThatAProcessMayBeHiddenWhenNoneMatched) {
+  const std::string hidden = "stopex: others are hidden\n";
+  const struct {
+    RunOptions options;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {Options("y.exe", 1), 1, "Y.EXE wasn't running ", hidden},
+      {Options("y.exe", 1, 1), 1, "", ""},  // silenced
+      {Options("x.exe", 1), 0, "X.EXE was running ", ""},
+      {Options("y.exe"), 1, "", hidden},
+      {Options("x.exe"), 1, "OpenProcess() failed, err = 5\n", ""},  // found, if not terminated
+      {Options(nullptr), 0, "x.exe\n", ""},
+  };
+  for (const auto& c : cases) {
+    Script({{1, "x.exe", 5}});
+    fake::System().hiddenText = "others are hidden";
+    const auto result = RunFake(c.options);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+  }
+}
+
 TEST(RunDriver, NeverCallsThroughAMissingEntryPoint) {
   const char* names[] = {"CreateToolhelp32Snapshot", "Process32First", "Process32Next"};
   for (int missing = 0; missing < 3; ++missing) {

@@ -80,6 +80,9 @@ std::uint32_t GetLastError() { return ::GetLastError(); }
 // Windows says all in its error codes.
 const char* DescribeLastError() { return nullptr; }
 
+// The process snapshot lists every process to every user.
+const char* DescribeHiddenProcesses() { return nullptr; }
+
 char* CharUpperA(char* text) { return ::CharUpperA(text); }
 
 char* lstrcpyA(char* destination, const char* source) { return ::lstrcpyA(destination, source); }
