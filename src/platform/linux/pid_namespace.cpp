@@ -11,6 +11,7 @@
 
 #include "platform/linux/proc_files.h"
 #include "platform/linux/proc_parse.h"
+#include "platform/process_api.h"
 
 namespace stopex::linux_backend {
 namespace {
@@ -116,3 +117,15 @@ Mapping ConfirmDescriptor(int pidfd, std::uint32_t listedPid) {
 }
 
 }  // namespace stopex::linux_backend
+
+namespace stopex {
+
+// The program's own number as /proc lists it, where the ids the snapshot
+// hands out are numbered.
+std::uint32_t GetCurrentProcessId() {
+  std::uint32_t self = linux_backend::CurrentView().self;
+  if (self == 0) self = linux_backend::ListedSelf();
+  return self != 0 ? self : static_cast<std::uint32_t>(getpid());
+}
+
+}  // namespace stopex

@@ -79,14 +79,6 @@ ProcessSlot* SlotForHandle(Handle handle) {
 
 using namespace linux_backend;
 
-// The program's own number as /proc lists it, where the ids the snapshot
-// hands out are numbered.
-std::uint32_t GetCurrentProcessId() {
-  std::uint32_t self = CurrentView().self;
-  if (self == 0) self = ListedSelf();
-  return self != 0 ? self : static_cast<std::uint32_t>(getpid());
-}
-
 namespace {
 
 // A call that a system-call filter refused, rather than the process: the
