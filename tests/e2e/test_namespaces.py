@@ -113,16 +113,25 @@ def crowded(name, stage):
     such a read would give. Then stopex itself has as many groups."""
     if stage == "outer":
         set_next_pid(5000)
-        return inside("unshare", "--pid", "--fork")
+        # The leak checker looks for the program's threads in /proc under its
+        # number here, which /proc gives another process, or none.
+        return inside("unshare", "--pid", "--fork", env={"ASAN_OPTIONS": "detect_leaks=0"} if SANITIZED else {})
     with Sleepers() as sleepers:
         path = sleepers.copy(name)
         groups = list(range(10000, 10700))
 
         def start():
+            """The process, and its status file once it sleeps: the state's
+            words are part of the length."""
             set_next_pid(230)
             process = subprocess.Popen([path], extra_groups=groups, stdin=subprocess.DEVNULL)
             sleepers.processes.append(process)
-            with open(f"/proc/{listed_number(process.pid)}/status", "rb") as file:
+            listed = listed_number(process.pid)
+            deadline = time.monotonic() + 60  # only keeps a fault from hanging the test
+            while state(listed) != b"S":
+                assert time.monotonic() < deadline, "the process did not fall asleep"
+                time.sleep(0.01)
+            with open(f"/proc/{listed}/status", "rb") as file:
                 return process, file.read()
 
         # Groups of four digits rather than five move the line a byte each.
@@ -137,6 +146,7 @@ def crowded(name, stage):
             del groups[len(groups) - max(shift, 0) // 6:]
             groups[:max(shift, 0) % 6] = range(1000, 1000 + max(shift, 0) % 6)
             groups += range(20000, 20000 - min(shift, 0) // 6 + 1) if shift < 0 else []
+        assert shift == 0, "the line could not be placed at the cut"
         cut = int(status[:4096].rsplit(b"\t", 1)[1])
         set_next_pid(cut)
         bystander = sleepers.start(unique("by"))

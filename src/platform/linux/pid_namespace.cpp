@@ -4,7 +4,6 @@
 #include "platform/linux/pid_namespace.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,16 +16,6 @@ namespace stopex::linux_backend {
 namespace {
 
 ProcView g_view;
-
-// The namespace link of PATH ("self", or a number), "pid:[N]"; empty when it
-// cannot be read.
-bool NamespaceLink(int rootFd, const char* path, char* link, std::size_t size) {
-  char file[32];
-  std::snprintf(file, sizeof file, "%s/ns/pid", path);
-  const ssize_t n = readlinkat(rootFd, file, link, size - 1);
-  link[n > 0 ? n : 0] = '\0';
-  return n > 0;
-}
 
 }  // namespace
 
@@ -81,24 +70,16 @@ Mapping MapListedProcess(const ProcView& view, std::uint32_t listedPid, std::uin
   *ownPid = listedPid;
   if (view.levels == 1 && view.told) return Mapping::Certain;
   if (!view.told) return Mapping::Unknown;
-  const int rootFd = OpenRoot();
-  if (rootFd < 0) return Mapping::NoNumber;
+  // The status file names the number to open the process by here; whether
+  // the process opened so is the one listed, only its descriptor can tell:
+  // whatever the file says, a process of a deeper or a sibling namespace
+  // may bear the same number here.
   char path[16];
   std::snprintf(path, sizeof path, "%u", listedPid);
   StatusFields fields;
-  Mapping mapping = Mapping::NoNumber;
-  if (ReadStatus(rootFd, path, &fields) && fields.nsPidCount >= view.levels) {
-    *ownPid = fields.nsPids[view.levels - 1];
-    // In the program's own namespace, the last number is its own here; one
-    // nested deeper, or in a sibling namespace, is for the descriptor to tell.
-    char own[48];
-    char its[48];
-    const bool same = fields.nsPidCount == view.levels && NamespaceLink(rootFd, "self", own, sizeof own) &&
-                      NamespaceLink(rootFd, path, its, sizeof its) && std::strcmp(own, its) == 0;
-    mapping = same ? Mapping::Certain : Mapping::ToConfirm;
-  }
-  close(rootFd);
-  return mapping;
+  if (!ReadStatus(AT_FDCWD, path, &fields) || fields.nsPidCount < view.levels) return Mapping::NoNumber;
+  *ownPid = fields.nsPids[view.levels - 1];
+  return Mapping::ToConfirm;
 }
 
 // The fdinfo of a process descriptor, read through /proc, gives the

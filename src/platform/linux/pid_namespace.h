@@ -28,10 +28,10 @@ const ProcView& CurrentView();
 void SetCurrentView(const ProcView& view);
 
 enum class Mapping {
-  Certain,   // the number here is the process's own
-  ToConfirm, // the number here of a process in the same place in another
-             // branch of namespaces, perhaps: the process behind it must be
-             // confirmed to bear the number /proc lists
+  Certain,   // the number here is the process's own: /proc is of the
+             // program's own namespace
+  ToConfirm, // /proc is of another namespace: the process behind the number
+             // here must be confirmed to bear the number /proc lists
   NoNumber,  // the process has no number here (it lives outside), or is gone
   Unknown,   // the kernel does not say
 };
