@@ -34,17 +34,19 @@ def tearDownModule():
 
 class Windows(TestCase):
     def test_lists_wine_processes_and_itself_in_crlf_lines(self):
-        result = run([])
-        self.assertEqual(result.returncode, 0)
-        self.assertEqual(result.stderr, b"")
-        self.assertTrue(result.stdout.endswith(b"\r\n"))
-        lines = result.stdout.split(b"\r\n")[:-1]
-        self.assertIn(b"services.exe", lines)
-        self.assertIn(os.path.basename(STOPEX).encode(), lines)
-        self.assertNotIn(b"\n", b"".join(lines))
+        for args in ([], ["-", "/"]):  # a switch character alone is ignored
+            with self.subTest(args=args):
+                result = run(args)
+                self.assertEqual(result.returncode, 0)
+                self.assertEqual(result.stderr, b"")
+                self.assertTrue(result.stdout.endswith(b"\r\n"))
+                lines = result.stdout.split(b"\r\n")[:-1]
+                self.assertIn(b"services.exe", lines)
+                self.assertIn(os.path.basename(STOPEX).encode(), lines)
+                self.assertNotIn(b"\n", b"".join(lines))
 
     def test_usage_errors(self):
-        for args in (["?"], ["-x"], ["a", "b"], ["/t", "x.exe", "-t"]):
+        for args in (["?"], ["-x"], ["a", "b"], ["/t", "x.exe", "-t"], ["/usr/x.exe"]):
             with self.subTest(args=args):
                 self.assertRun(run(args), 7, b"", CRLF_USAGE)
 
@@ -54,6 +56,7 @@ class Windows(TestCase):
         with Sleepers() as sleepers:
             sleepers.start(name, wait_for=lambda: name.encode() in listed())
             self.assertRun(run([name, "-t"]), 0, upper + b" was running ")
+            self.assertRun(run(["/t", name]), 0, upper + b" was running ")  # "/" introduces switches here
             self.assertRun(run(["C:\\Tools\\" + name.upper(), "-ts"]), 0)
             self.assertRun(run(["x" + name, "-t"]), 1, b"X" + upper + b" wasn't running ")
             # The raw command line is split by the program's own rules.

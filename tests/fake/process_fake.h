@@ -30,6 +30,7 @@ struct FakeSystem {
   bool missing[3] = {false, false, false};  // bindings that yield nothing, in binding order
   int codePage = 0;                    // 932, 936 or 950: a simulated double-byte code page;
                                        // 0 renders true names as 1252 does
+  bool slashSwitches = true;           // "/" introduces switches, as on Windows; false as on Linux
   std::uint32_t ownPid = 4242;
   std::uint32_t entrySize = 296;
 
