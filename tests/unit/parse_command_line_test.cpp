@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/usage.h"
@@ -16,18 +17,6 @@ struct Parsed {
   ParseResult result;
   RunOptions options;
 };
-
-// The rules of the switch character a row holds under: Windows's, where "/"
-// introduces switches too, Linux's, where only "-" does, or both.
-enum Rules { kWindows = 1, kLinux = 2, kBoth = kWindows | kLinux };
-
-// Each rule a row holds under, set in the fake in turn.
-std::vector<bool> SlashRules(int rules) {
-  std::vector<bool> slash;
-  if ((rules & kWindows) != 0) slash.push_back(true);
-  if ((rules & kLinux) != 0) slash.push_back(false);
-  return slash;
-}
 
 Parsed Parse(std::vector<const char*> args) {
   args.insert(args.begin(), "ignored-program-path");
@@ -42,29 +31,25 @@ struct OptionsCase {
   int testSwitch;
   int silent;
   RunMode mode;
-  int rules = kBoth;
+  bool slashSwitches = true;  // the Windows rule; false: the Linux one, only '-' introduces switches
 };
 
 class ParsesOptions : public ::testing::TestWithParam<OptionsCase> {};
 
 TEST_P(ParsesOptions, IntoTheRecordAndMode) {
   const OptionsCase& c = GetParam();
-  for (const bool slash : SlashRules(c.rules)) {
-    SCOPED_TRACE(slash ? "'/' introduces switches" : "only '-' introduces switches");
-    fake::System().slashSwitches = slash;
-    const Parsed parsed = Parse(c.args);
-    ASSERT_EQ(parsed.result, ParseResult::Ok);
-    if (c.target == nullptr) {
-      EXPECT_EQ(parsed.options.target, nullptr);
-    } else {
-      ASSERT_NE(parsed.options.target, nullptr);
-      EXPECT_STREQ(parsed.options.target, c.target);
-    }
-    EXPECT_EQ(parsed.options.testSwitch, c.testSwitch);
-    EXPECT_EQ(parsed.options.silent, c.silent);
-    EXPECT_EQ(SelectRunMode(parsed.options), c.mode);
+  fake::System().slashSwitches = c.slashSwitches;
+  const Parsed parsed = Parse(c.args);
+  ASSERT_EQ(parsed.result, ParseResult::Ok);
+  if (c.target == nullptr) {
+    EXPECT_EQ(parsed.options.target, nullptr);
+  } else {
+    ASSERT_NE(parsed.options.target, nullptr);
+    EXPECT_STREQ(parsed.options.target, c.target);
   }
-  fake::Reset();
+  EXPECT_EQ(parsed.options.testSwitch, c.testSwitch);
+  EXPECT_EQ(parsed.options.silent, c.silent);
+  EXPECT_EQ(SelectRunMode(parsed.options), c.mode);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,11 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OptionsCase{{}, nullptr, 0, 0, RunMode::List},
         OptionsCase{{"-"}, nullptr, 0, 0, RunMode::List},
-        OptionsCase{{"/"}, nullptr, 0, 0, RunMode::List, kWindows},
+        OptionsCase{{"/"}, nullptr, 0, 0, RunMode::List},
         OptionsCase{{"x.exe"}, "x.exe", 0, 0, RunMode::Kill},
         OptionsCase{{"x.exe", "-t"}, "x.exe", 1, 0, RunMode::Test},
         OptionsCase{{"-t", "x.exe"}, "x.exe", 1, 0, RunMode::Test},
-        OptionsCase{{"/t", "x.exe"}, "x.exe", 1, 0, RunMode::Test, kWindows},
+        OptionsCase{{"/t", "x.exe"}, "x.exe", 1, 0, RunMode::Test},
         OptionsCase{{"-tx", "x.exe"}, "x.exe", 1, 0, RunMode::Test},
         OptionsCase{{"-ts", "x.exe"}, "x.exe", 1, 1, RunMode::Test},
         OptionsCase{{"-ts-", "x.exe"}, "x.exe", 1, 1, RunMode::Test},   // fourth character ignored
@@ -87,45 +72,43 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{{"-t-", "-t"}, nullptr, 1, 0, RunMode::Test},         // test without a target
         OptionsCase{{"-ts"}, nullptr, 1, 1, RunMode::Test},
         OptionsCase{{""}, "", 0, 0, RunMode::Kill},                        // an empty argument is a target
-        OptionsCase{{"/", "-x"}, "-x", 0, 0, RunMode::Kill, kWindows},     // '/' makes '-' ordinary
-        OptionsCase{{"/t", "-t"}, "-t", 1, 0, RunMode::Test, kWindows},
+        OptionsCase{{"/", "-x"}, "-x", 0, 0, RunMode::Kill},               // '/' makes '-' ordinary
+        OptionsCase{{"/t", "-t"}, "-t", 1, 0, RunMode::Test},
         OptionsCase{{"-", "x"}, "x", 0, 0, RunMode::Kill},
-        OptionsCase{{"/tzzz", "c:\\w\\a.exe"}, "c:\\w\\a.exe", 1, 0, RunMode::Test, kWindows},
+        OptionsCase{{"/tzzz", "c:\\w\\a.exe"}, "c:\\w\\a.exe", 1, 0, RunMode::Test},
         // On Linux an argument that begins with '/' is a path: a target.
-        OptionsCase{{"/usr/sbin/nginx"}, "/usr/sbin/nginx", 0, 0, RunMode::Kill, kLinux},
-        OptionsCase{{"/tmp/worker/run", "-t"}, "/tmp/worker/run", 1, 0, RunMode::Test, kLinux},
-        OptionsCase{{"-ts", "/t"}, "/t", 1, 1, RunMode::Test, kLinux},
-        OptionsCase{{"/"}, "/", 0, 0, RunMode::Kill, kLinux},
-        OptionsCase{{"/t", "-t"}, "/t", 1, 0, RunMode::Test, kLinux}));  // '-' stays the switch
+        OptionsCase{{"/usr/sbin/nginx"}, "/usr/sbin/nginx", 0, 0, RunMode::Kill, false},
+        OptionsCase{{"/tmp/worker/run", "-t"}, "/tmp/worker/run", 1, 0, RunMode::Test, false},
+        OptionsCase{{"-ts", "/t"}, "/t", 1, 1, RunMode::Test, false},
+        OptionsCase{{"/"}, "/", 0, 0, RunMode::Kill, false}));
 
+// A command line and the rule it is read under, the Windows one unless said.
 struct RejectCase {
+  RejectCase(std::vector<const char*> a, bool slash = true) : args(std::move(a)), slashSwitches(slash) {}
   std::vector<const char*> args;
-  int rules = kBoth;
+  bool slashSwitches;
 };
 
 class RejectsCommandLine : public ::testing::TestWithParam<RejectCase> {};
 
 TEST_P(RejectsCommandLine, WithTheUsageText) {
-  for (const bool slash : SlashRules(GetParam().rules)) {
-    SCOPED_TRACE(slash ? "'/' introduces switches" : "only '-' introduces switches");
-    fake::System().slashSwitches = slash;
-    EXPECT_EQ(Parse(GetParam().args).result, ParseResult::Usage);
-  }
-  fake::Reset();
+  fake::System().slashSwitches = GetParam().slashSwitches;
+  EXPECT_EQ(Parse(GetParam().args).result, ParseResult::Usage);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RejectsCommandLine,
-    ::testing::Values(RejectCase{{"?"}}, RejectCase{{"-?"}}, RejectCase{{"/?"}}, RejectCase{{"-t?"}},
-                      RejectCase{{"x?.exe"}}, RejectCase{{"x.exe", "a?"}}, RejectCase{{"/usr/x?"}},
-                      RejectCase{{"-T"}}, RejectCase{{"-s"}}, RejectCase{{"--t"}}, RejectCase{{"-x"}},
-                      RejectCase{{"x.exe", "y.exe"}},
-                      // Windows: "-t" is a second target by then; Linux: "x.exe" is.
-                      RejectCase{{"/t", "x.exe", "-t"}},
-                      RejectCase{{"/usr/x.exe"}, kWindows}, RejectCase{{"", ""}},
-                      // On Linux a switch written with '/' is a second target.
-                      RejectCase{{"x", "/t"}, kLinux}, RejectCase{{"/usr/sbin/nginx", "/ts"}, kLinux},
-                      RejectCase{{"/", "-x"}, kLinux}));
+    ::testing::Values(std::vector<const char*>{"?"}, std::vector<const char*>{"-?"},
+                      std::vector<const char*>{"/?"}, std::vector<const char*>{"-t?"},
+                      std::vector<const char*>{"x?.exe"}, std::vector<const char*>{"x.exe", "a?"},
+                      std::vector<const char*>{"-T"}, std::vector<const char*>{"-s"},
+                      std::vector<const char*>{"--t"}, std::vector<const char*>{"-x"},
+                      std::vector<const char*>{"x.exe", "y.exe"},
+                      std::vector<const char*>{"/t", "x.exe", "-t"},  // "-t" is a second target by then
+                      std::vector<const char*>{"/usr/x.exe"}, std::vector<const char*>{"", ""},
+                      // On Linux "/t" is a target, "-t" still a switch, "?" still the usage.
+                      RejectCase{{"x", "/t"}, false}, RejectCase{{"/t", "x.exe", "-t"}, false},
+                      RejectCase{{"/", "-x"}, false}, RejectCase{{"/usr/x?"}, false}));
 
 TEST(ParseCommandLine, StopsAtTheFirstOffendingArgument) {
   // Nothing after the offending argument is read: a dangling pointer there
