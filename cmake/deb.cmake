@@ -5,6 +5,12 @@
 # so that two builds of one commit give the same package to the byte. Run by
 # CPack's External generator (the package-deb workflow).
 set(root ${CPACK_TEMPORARY_DIRECTORY})
+# Debian's zsh reads completions from vendor-completions, not site-functions;
+# the file goes back after the package is made, for the RPM (Fedora's place).
+set(zsh ${root}${CPACK_PACKAGING_INSTALL_PREFIX}/share/zsh)
+file(MAKE_DIRECTORY ${zsh}/vendor-completions)
+file(RENAME ${zsh}/site-functions/_stopex ${zsh}/vendor-completions/_stopex)
+file(REMOVE_RECURSE ${zsh}/site-functions)
 execute_process(COMMAND chmod -R u=rwX,go=rX ${root} COMMAND_ERROR_IS_FATAL ANY)
 # Every file dated SOURCE_DATE_EPOCH, whenever its source was checked out.
 execute_process(COMMAND find ${root} -exec touch -h -d @$ENV{SOURCE_DATE_EPOCH} {} + COMMAND_ERROR_IS_FATAL ANY)
@@ -34,6 +40,9 @@ execute_process(COMMAND chmod 755 ${root}/DEBIAN COMMAND chmod 644 ${root}/DEBIA
 set(package ${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_NAME}_${CPACK_PACKAGE_VERSION}_${architecture}.deb)
 execute_process(COMMAND dpkg-deb --root-owner-group --build ${root} ${package} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE_RECURSE ${root}/DEBIAN)
+file(MAKE_DIRECTORY ${zsh}/site-functions)
+file(RENAME ${zsh}/vendor-completions/_stopex ${zsh}/site-functions/_stopex)
+file(REMOVE_RECURSE ${zsh}/vendor-completions)
 set(CPACK_EXTERNAL_BUILT_PACKAGES ${package})
 if(CPACK_STOPEX_RPM_ARCH)
   include(${CMAKE_CURRENT_LIST_DIR}/rpm.cmake)

@@ -84,7 +84,9 @@ else()
   install(FILES ${PROJECT_BINARY_DIR}/stopex.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES completion/stopex.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
           RENAME stopex)
-  install(FILES completion/stopex.zsh DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions RENAME _stopex)
+  # Where each shell looks below its own prefix: zsh in site-functions (the
+  # Debian package moves it to Debian's vendor-completions: cmake/deb.cmake).
+  install(FILES completion/stopex.zsh DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions RENAME _stopex)
   install(FILES completion/stopex.fish DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
   install(FILES packaging/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -1,7 +1,8 @@
 # Makes the RPM from the tree CPack staged (included by cmake/deb.cmake, with
 # root and package set there), with rpmbuild: Fedora's places for the
-# licence and the zsh completion, the build time SOURCE_DATE_EPOCH and a
-# fixed build host, so that two builds of one commit give the same package.
+# licence and the zsh completion (site-functions, as installed), the build
+# time SOURCE_DATE_EPOCH and a fixed build host, so that two builds of one
+# commit give the same package.
 set(rpmtop ${CPACK_TOPLEVEL_DIRECTORY}/rpmbuild)
 file(REMOVE_RECURSE ${rpmtop})
 file(MAKE_DIRECTORY ${rpmtop}/BUILD ${rpmtop}/RPMS)

@@ -1,18 +1,24 @@
+// The command-line rules: switches, the one target, and what earns the usage text.
 #include "cli/parse_command_line.h"
 
 #include <cstring>
+
+#include "platform/process_api.h"
 
 namespace stopex {
 
 ParseResult ParseCommandLine(int argc, const char* const* argv, RunOptions* options) {
   *options = RunOptions{};
-  // Once an argument has begun with '/', '/' introduces switches for the rest
-  // of the command line and '-' is an ordinary character.
+  // Where the platform takes '/' for a switch, once an argument has begun with
+  // '/', '/' introduces switches for the rest of the command line and '-' is
+  // an ordinary character. Elsewhere only '-' does, and "/usr/sbin/x" is a
+  // target like any other.
+  const bool slashSwitches = SlashIntroducesSwitches();
   char switchChar = '-';
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strchr(arg, '?') != nullptr) return ParseResult::Usage;
-    if (arg[0] == '/') switchChar = '/';
+    if (slashSwitches && arg[0] == '/') switchChar = '/';
     if (arg[0] == switchChar) {
       if (arg[1] == '\0') continue;
       if (arg[1] != 't') return ParseResult::Usage;

@@ -55,6 +55,11 @@ bool CommandLineIsExact();
 // plain bytes.
 std::uint32_t GetACP();
 
+// True where "/" introduces switches as "-" does: on Windows, where scripts
+// write switches so and paths with "\". False on Linux, where every absolute
+// path begins with "/": there an argument so begun is a target.
+bool SlashIntroducesSwitches();
+
 // True when the byte is the lead byte of a double-byte character in the
 // active ANSI code page.
 bool IsDBCSLeadByte(unsigned char byte);

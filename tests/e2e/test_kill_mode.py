@@ -72,6 +72,19 @@ class KillMode(TestCase):
             self.assertRun(result, 0, name.upper().encode() + b" Killed.")
             self.assertTrue(killed(victim))
 
+    def test_a_full_path_names_its_last_component(self):
+        # "/" begins a path on Linux, never a switch.
+        name = unique()
+        upper = name.upper().encode()
+        with Sleepers() as sleepers:
+            path = sleepers.copy(name)
+            victim = sleepers.start(name, path=path)
+            decoy = sleepers.start(os.path.basename(os.path.dirname(path)))  # named as its folder
+            self.assertRun(run([path, "-t"]), 0, upper + b" was running ")
+            self.assertRun(run([path]), 0, upper + b" Killed.")
+            self.assertTrue(killed(victim))
+            self.assertIsNone(decoy.poll())
+
     @as_itself
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"), "needs root and setpriv")
     def test_a_process_the_caller_may_not_signal_is_reported_and_left_alone(self):

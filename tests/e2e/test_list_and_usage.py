@@ -60,7 +60,7 @@ class ListMode(TestCase):
         with open(os.devnull, "wb") as sink:
             self.assertEqual(run([], stdout=sink).returncode, 0)
         # A file is not a character device: the 512-byte buffer is written out whole at exit.
-        result = run(["-", "/"])
+        result = run(["-"])
         self.assertEqual(result.returncode, 0)
         self.assertIn(b"\nstopex\n", b"\n" + result.stdout)
 
@@ -68,7 +68,7 @@ class ListMode(TestCase):
 class Usage(TestCase):
     def test_every_command_line_error_prints_the_usage_and_exits_7(self):
         cases = [["?"], ["-?"], ["/?"], ["-t?"], ["x?.exe"], ["x.exe", "a?"], ["-x"], ["-T"],
-                 ["-s"], ["--t"], ["x.exe", "y.exe"], ["/t", "x.exe", "-t"], ["/usr/x.exe"],
+                 ["-s"], ["--t"], ["x.exe", "y.exe"], ["/t", "x.exe", "-t"], ["x.exe", "/t"],
                  ["-x", "?"], ["a", "b", "c"]]
         for args in cases:
             with self.subTest(args=args):

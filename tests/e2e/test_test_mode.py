@@ -15,7 +15,7 @@ class TestMode(TestCase):
             cases = [
                 ([name, "-t"], 0, upper + b" was running "),
                 (["-t", name.upper()], 0, upper + b" was running "),
-                (["/t", name], 0, upper + b" was running "),
+                (["/t", name], 7, None),  # "/t" is a target, and the name a second one
                 ([name, "-ts"], 0, b""),
                 ([name + "x", "-t"], 1, upper + b"X wasn't running "),
                 ([name[:-1], "-t"], 1, upper[:-1] + b" wasn't running "),
@@ -24,7 +24,7 @@ class TestMode(TestCase):
                 (["C:\\WINDOWS\\" + name, "-t"], 0, upper + b" was running "),
                 (["C:/Tools/" + name, "-t"], 0, upper + b" was running "),
                 (["C:" + name, "-t"], 0, upper + b" was running "),
-                (["/usr/bin/" + name, "-t"], 7, None),  # a path may not begin with "/"
+                (["/usr/bin/" + name, "-t"], 0, upper + b" was running "),
                 (["C:\\" + "d" * 200 + "\\" + name, "-t"], 0, upper + b" was running "),
                 # A directory only, or an empty argument, names no process.
                 (["C:\\dir\\", "-t"], 1, b" wasn't running "),

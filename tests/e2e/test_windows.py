@@ -42,9 +42,10 @@ class Windows(TestCase):
         self.assertIn(b"services.exe", lines)
         self.assertIn(os.path.basename(STOPEX).encode(), lines)
         self.assertNotIn(b"\n", b"".join(lines))
+        self.assertIn(b"\r\nservices.exe\r\n", b"\r\n" + run(["-", "/"]).stdout)  # "-" or "/" alone: ignored
 
     def test_usage_errors(self):
-        for args in (["?"], ["-x"], ["a", "b"], ["/t", "x.exe", "-t"]):
+        for args in (["?"], ["-x"], ["a", "b"], ["/t", "x.exe", "-t"], ["/usr/x.exe"]):
             with self.subTest(args=args):
                 self.assertRun(run(args), 7, b"", CRLF_USAGE)
 
@@ -54,6 +55,7 @@ class Windows(TestCase):
         with Sleepers() as sleepers:
             sleepers.start(name, wait_for=lambda: name.encode() in listed())
             self.assertRun(run([name, "-t"]), 0, upper + b" was running ")
+            self.assertRun(run(["/t", name]), 0, upper + b" was running ")  # "/" introduces switches here
             self.assertRun(run(["C:\\Tools\\" + name.upper(), "-ts"]), 0)
             self.assertRun(run(["x" + name, "-t"]), 1, b"X" + upper + b" wasn't running ")
             # The raw command line is split by the program's own rules.

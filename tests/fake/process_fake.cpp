@@ -159,6 +159,8 @@ using fake::g_system;
 
 const char* GetCommandLineA() { return nullptr; }
 
+bool SlashIntroducesSwitches() { return g_system.slashSwitches; }
+
 bool IsDBCSLeadByte(unsigned char byte) {
   switch (g_system.codePage) {
     case 932: return fake::IsShiftJisLeadByte(byte);

@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/usage.h"
+#include "fake/process_fake.h"
 
 namespace stopex {
 namespace {
@@ -29,12 +31,14 @@ struct OptionsCase {
   int testSwitch;
   int silent;
   RunMode mode;
+  bool slashSwitches = true;  // the Windows rule; false: the Linux one, only '-' introduces switches
 };
 
 class ParsesOptions : public ::testing::TestWithParam<OptionsCase> {};
 
 TEST_P(ParsesOptions, IntoTheRecordAndMode) {
   const OptionsCase& c = GetParam();
+  fake::System().slashSwitches = c.slashSwitches;
   const Parsed parsed = Parse(c.args);
   ASSERT_EQ(parsed.result, ParseResult::Ok);
   if (c.target == nullptr) {
@@ -71,11 +75,26 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{{"/", "-x"}, "-x", 0, 0, RunMode::Kill},               // '/' makes '-' ordinary
         OptionsCase{{"/t", "-t"}, "-t", 1, 0, RunMode::Test},
         OptionsCase{{"-", "x"}, "x", 0, 0, RunMode::Kill},
-        OptionsCase{{"/tzzz", "c:\\w\\a.exe"}, "c:\\w\\a.exe", 1, 0, RunMode::Test}));
+        OptionsCase{{"/tzzz", "c:\\w\\a.exe"}, "c:\\w\\a.exe", 1, 0, RunMode::Test},
+        // On Linux an argument that begins with '/' is a path: a target.
+        OptionsCase{{"/usr/sbin/nginx"}, "/usr/sbin/nginx", 0, 0, RunMode::Kill, false},
+        OptionsCase{{"/tmp/worker/run", "-t"}, "/tmp/worker/run", 1, 0, RunMode::Test, false},
+        OptionsCase{{"-ts", "/t"}, "/t", 1, 1, RunMode::Test, false},
+        OptionsCase{{"/"}, "/", 0, 0, RunMode::Kill, false}));
 
-class RejectsCommandLine : public ::testing::TestWithParam<std::vector<const char*>> {};
+// A command line and the rule it is read under, the Windows one unless said.
+struct RejectCase {
+  RejectCase(std::vector<const char*> a, bool slash = true) : args(std::move(a)), slashSwitches(slash) {}
+  std::vector<const char*> args;
+  bool slashSwitches;
+};
 
-TEST_P(RejectsCommandLine, WithTheUsageText) { EXPECT_EQ(Parse(GetParam()).result, ParseResult::Usage); }
+class RejectsCommandLine : public ::testing::TestWithParam<RejectCase> {};
+
+TEST_P(RejectsCommandLine, WithTheUsageText) {
+  fake::System().slashSwitches = GetParam().slashSwitches;
+  EXPECT_EQ(Parse(GetParam().args).result, ParseResult::Usage);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RejectsCommandLine,
@@ -86,7 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<const char*>{"--t"}, std::vector<const char*>{"-x"},
                       std::vector<const char*>{"x.exe", "y.exe"},
                       std::vector<const char*>{"/t", "x.exe", "-t"},  // "-t" is a second target by then
-                      std::vector<const char*>{"/usr/x.exe"}, std::vector<const char*>{"", ""}));
+                      std::vector<const char*>{"/usr/x.exe"}, std::vector<const char*>{"", ""},
+                      // On Linux "/t" is a target, "-t" still a switch, "?" still the usage.
+                      RejectCase{{"x", "/t"}, false}, RejectCase{{"/t", "x.exe", "-t"}, false},
+                      RejectCase{{"/", "-x"}, false}, RejectCase{{"/usr/x?"}, false}));
 
 TEST(ParseCommandLine, StopsAtTheFirstOffendingArgument) {
   // Nothing after the offending argument is read: a dangling pointer there

@@ -28,6 +28,8 @@ TEST(ReduceTargetName, TakesTheFinalComponent) {
       {"notepad.exe", "notepad.exe"},
       {"C:\\WINDOWS\\notepad.exe", "notepad.exe"},
       {"C:/Tools/x.exe", "x.exe"},
+      {"/usr/sbin/nginx", "nginx"},  // a Linux path
+      {"/", ""},
       {"C:x.exe", "x.exe"},
       {"..\\bin\\x.exe", "x.exe"},
       {"a:b.exe", "b.exe"},

@@ -1,5 +1,6 @@
-// The Linux backend's plain system facts: arguments come split, texts are
-// bytes with no code page to render them in, upper-casing knows only ASCII.
+// The Linux backend's plain system facts: arguments come split, switches
+// begin with "-" alone, texts are bytes with no code page to render them in,
+// upper-casing knows only ASCII.
 #include <cstring>
 
 #include <sys/stat.h>
@@ -14,6 +15,9 @@ const char* GetCommandLineA() { return nullptr; }
 bool CommandLineIsExact() { return true; }
 
 std::uint32_t GetACP() { return 0; }
+
+// Every absolute path begins with "/": only "-" introduces a switch.
+bool SlashIntroducesSwitches() { return false; }
 
 bool IsDBCSLeadByte(unsigned char) { return false; }
 

@@ -78,4 +78,7 @@ bool CommandLineIsExact() {
 
 std::uint32_t GetACP() { return ::GetACP(); }
 
+// Scripts write switches with "/" as with "-"; paths are written with "\".
+bool SlashIntroducesSwitches() { return true; }
+
 }  // namespace stopex
