@@ -39,7 +39,8 @@ const char* FindBackslash(const char* text, LeadBytePredicate isLeadByte) {
 }  // namespace
 
 std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
-                             char* result) {
+                             char* result, PathRules rules) {
+  const bool windows = rules == PathRules::Windows;
   result[0] = '\0';
   const std::size_t length = strnlen(argument, kTargetNameMax);
 
@@ -56,7 +57,7 @@ std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
       i += 2;
       continue;
     }
-    if (c == '\\' || c == '/' || (c == ':' && i == 1)) {
+    if (c == '/' || (windows && (c == '\\' || (c == ':' && i == 1)))) {
       componentStart = i + 1;
       lastDot = length;
     } else if (c == '.') {
@@ -83,8 +84,9 @@ std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
   return nameLength + extensionLength;
 }
 
-bool MatchImageName(const char* imageName, const char* targetName, LeadBytePredicate isLeadByte) {
-  const char* firstBackslash = FindBackslash(imageName, isLeadByte);
+bool MatchImageName(const char* imageName, const char* targetName, LeadBytePredicate isLeadByte,
+                    PathRules rules) {
+  const char* firstBackslash = rules == PathRules::Windows ? FindBackslash(imageName, isLeadByte) : nullptr;
   if (firstBackslash == nullptr) return std::strcmp(imageName, targetName) == 0;
 
   // The pattern is "\" followed by the target; only its first occurrence counts.

@@ -11,16 +11,24 @@ namespace stopex {
 inline constexpr std::size_t kTargetNameMax = 260;
 inline constexpr std::size_t kTargetNameSize = kTargetNameMax + 1;  // with the terminator
 
+// How paths are written. Windows: "\" and "/" end a folder, "C:" names a
+// drive, and an image name may be a full path. Posix: "/" alone ends a
+// folder, and an image name is a bare name whose "\" and ":" are characters
+// like any other.
+enum class PathRules { Windows, Posix };
+
 // Writes the final path component of the argument into result (room for
 // kTargetNameSize bytes, always terminated) and returns its length, at most
 // 260. Separators and dots are recognised only outside double-byte characters.
 std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
-                             char* result);
+                             char* result, PathRules rules = PathRules::Windows);
 
 // Both texts already upper-cased. A bare image name matches only when it
-// equals the target; one with a directory when the first occurrence of "\"
-// followed by the target is at its very end. A "\" counts only as a character
-// of its own, never as the second byte of a double-byte character.
-bool MatchImageName(const char* imageName, const char* targetName, LeadBytePredicate isLeadByte);
+// equals the target; one with a directory (Windows rules) when the first
+// occurrence of "\" followed by the target is at its very end. A "\" counts
+// only as a character of its own, never as the second byte of a double-byte
+// character.
+bool MatchImageName(const char* imageName, const char* targetName, LeadBytePredicate isLeadByte,
+                    PathRules rules = PathRules::Windows);
 
 }  // namespace stopex

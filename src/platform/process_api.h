@@ -60,6 +60,12 @@ std::uint32_t GetACP();
 // path begins with "/": there an argument so begun is a target.
 bool SlashIntroducesSwitches();
 
+// True where paths are written as on Windows: "\" ends a folder as "/"
+// does, "C:" names a drive, and the process list may give full paths. False
+// on Linux, where a process's name is a bare name, and any "\" or ":" in it
+// is a character like any other.
+bool WindowsPaths();
+
 // True when the byte is the lead byte of a double-byte character in the
 // active ANSI code page.
 bool IsDBCSLeadByte(unsigned char byte);

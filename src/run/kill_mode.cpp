@@ -98,7 +98,9 @@ void Prepare(RunState& state) {
 }
 
 void Entry(RunState& state) {
-  if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte)) return;
+  if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte, state.pathRules)) {
+    return;
+  }
   state.anyMatched = true;
   if (state.entry.th32ProcessID == state.ownProcessId) {
     // Its id cannot change hands while it runs: only its name is in question.

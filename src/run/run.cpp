@@ -17,7 +17,8 @@ namespace stopex {
 
 void PrepareTargetName(RunState& state) {
   char reduced[kTargetNameSize];
-  ReduceTargetName(state.options.target, IsDBCSLeadByte, reduced);
+  state.pathRules = WindowsPaths() ? PathRules::Windows : PathRules::Posix;
+  ReduceTargetName(state.options.target, IsDBCSLeadByte, reduced, state.pathRules);
   lstrcpyA(state.targetName, reduced);
   CharUpperA(state.targetName);
 }
@@ -64,7 +65,7 @@ void ListEntry(RunState& state) {
 // snapshot. A process listed under a look-alike of its own name is not the
 // one asked for; once one match counts, the names of others need no look.
 void TestEntry(RunState& state) {
-  if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte)) return;
+  if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte, state.pathRules)) return;
   if (state.runStatus == kExitSuccess) return;
   const ListedName listed = CompareListedName(kNullHandle, state.entry.th32ProcessID, state.entry.szExeFile);
   if (listed != ListedName::LookAlike) state.runStatus = kExitSuccess;

@@ -31,6 +31,7 @@ struct RunState {
   RunOptions options;
   int runStatus = 1;  // becomes the exit status
   char targetName[kTargetNameSize] = {};  // empty unless a target was given
+  PathRules pathRules = PathRules::Windows;  // how the target and the image names are read
   ProcessApi api;
   Handle snapshot = kInvalidHandleValue;
   ProcessEntry entry;

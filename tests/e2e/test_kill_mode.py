@@ -68,7 +68,7 @@ class KillMode(TestCase):
         name = unique("kill-me-with-a-long-name-", 6)
         with Sleepers() as sleepers:
             victim = sleepers.start(name)
-            result = run(["C:\\Program Files\\" + name.upper()])
+            result = run(["/opt/Program Files/" + name.upper()])
             self.assertRun(result, 0, name.upper().encode() + b" Killed.")
             self.assertTrue(killed(victim))
 

@@ -20,14 +20,15 @@ class TestMode(TestCase):
                 ([name + "x", "-t"], 1, upper + b"X wasn't running "),
                 ([name[:-1], "-t"], 1, upper[:-1] + b" wasn't running "),
                 ([name + "x", "-ts"], 1, b""),
-                # A directory or drive typed before the name does not matter.
-                (["C:\\WINDOWS\\" + name, "-t"], 0, upper + b" was running "),
+                # A directory typed before the name does not matter; on
+                # Linux "\" and a drive's ":" are characters of a name.
+                (["C:\\WINDOWS\\" + name, "-t"], 1, b"C:\\WINDOWS\\" + upper + b" wasn't running "),
                 (["C:/Tools/" + name, "-t"], 0, upper + b" was running "),
-                (["C:" + name, "-t"], 0, upper + b" was running "),
+                (["C:" + name, "-t"], 1, b"C:" + upper + b" wasn't running "),
                 (["/usr/bin/" + name, "-t"], 0, upper + b" was running "),
-                (["C:\\" + "d" * 200 + "\\" + name, "-t"], 0, upper + b" was running "),
+                (["/" + "d" * 200 + "/" + name, "-t"], 0, upper + b" was running "),
                 # A directory only, or an empty argument, names no process.
-                (["C:\\dir\\", "-t"], 1, b" wasn't running "),
+                (["/tmp/dir/", "-t"], 1, b" wasn't running "),
                 (["", "-t"], 1, b" wasn't running "),
                 (["..", "-t"], 1, b" wasn't running "),
             ]
@@ -53,9 +54,10 @@ class TestMode(TestCase):
             sleepers.start("a\\" + name)
             sleepers.start(name + "\\" + name + "\\" + name[:2])
             upper = name.upper().encode()
-            # "A\NAME" ends in "\NAME": its last component is the name.
-            self.assertRun(run([name, "-t"]), 0, upper + b" was running ")
-            # "NAME\NAME\NA": only the first "\NA..." counts, and it is not at the end.
+            # "a\NAME" is a name of its own, found only as a whole.
+            self.assertRun(run([name, "-t"]), 1, upper + b" wasn't running ")
+            self.assertRun(run(["a\\" + name, "-t"]), 0, b"A\\" + upper + b" was running ")
+            # "NAME\NAME\NA" is not "NA" either.
             self.assertRun(run([name[:2], "-t"]), 1, upper[:2] + b" wasn't running ")
 
 

@@ -161,6 +161,8 @@ const char* GetCommandLineA() { return nullptr; }
 
 bool SlashIntroducesSwitches() { return g_system.slashSwitches; }
 
+bool WindowsPaths() { return g_system.windowsPaths; }
+
 bool IsDBCSLeadByte(unsigned char byte) {
   switch (g_system.codePage) {
     case 932: return fake::IsShiftJisLeadByte(byte);

@@ -152,6 +152,11 @@ TEST(CompleteName, CompletesOnlyANameTheKernelCut) {
       {"averyveryverylo", ""s, "", "averyveryverylo"},  // a kernel thread has no argv
       // A shorter name is never completed, even when argv[0] is longer.
       {"short", "/bin/shorter\0"s, "/bin/shorter", "short"},
+      // An executable of exactly fifteen bytes was not cut, whatever argv[0] says.
+      {"exactlyfifteen!", "exactlyfifteen!-more\0"s, "/bin/exactlyfifteen!", "exactlyfifteen!"},
+      // No file name runs past 255 bytes.
+      {"aaaaaaaaaaaaaaa", std::string(256, 'a') + "\0"s, "", "aaaaaaaaaaaaaaa"},
+      {"aaaaaaaaaaaaaaa", std::string(255, 'a') + "\0"s, "", std::string(255, 'a')},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CompleteName(c.kernelName, c.cmdline, c.exe), c.expected) << c.cmdline;

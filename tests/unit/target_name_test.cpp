@@ -55,6 +55,26 @@ TEST(ReduceTargetName, TakesTheFinalComponent) {
   for (const auto& c : cases) EXPECT_EQ(Reduce(c.argument), c.expected) << c.argument;
 }
 
+// Where "/" alone ends a folder, "\\" and ":" belong to the name, and a
+// name with them is matched whole.
+TEST(ReduceTargetName, ReadsPosixPathsWithSlashesAlone) {
+  const struct {
+    std::string argument, expected;
+  } cases[] = {
+      {"/usr/sbin/nginx", "nginx"}, {"zqfoo\\zqbar", "zqfoo\\zqbar"}, {"C:x", "C:x"},
+      {"/tmp/a\\b/c:d", "c:d"},   {"dir/", ""},                        {"\\", "\\"},
+  };
+  for (const auto& c : cases) {
+    char result[kTargetNameSize];
+    ReduceTargetName(c.argument.c_str(), NoLeadBytes, result, PathRules::Posix);
+    EXPECT_EQ(std::string(result), c.expected) << c.argument;
+  }
+  EXPECT_FALSE(MatchImageName("ZQFOO\\ZQBAR", "ZQBAR", NoLeadBytes, PathRules::Posix));
+  EXPECT_FALSE(MatchImageName("ZQDIR\\", "", NoLeadBytes, PathRules::Posix));
+  EXPECT_TRUE(MatchImageName("ZQFOO\\ZQBAR", "ZQFOO\\ZQBAR", NoLeadBytes, PathRules::Posix));
+  EXPECT_TRUE(MatchImageName("", "", NoLeadBytes, PathRules::Posix));
+}
+
 TEST(ReduceTargetName, BoundsEveryPartOfALongArgument) {
   const std::string a300(300, 'a');
   EXPECT_EQ(Reduce(a300), std::string(255, 'a'));

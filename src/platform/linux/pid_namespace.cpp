@@ -3,6 +3,7 @@
 // files, the pid namespace links, and a process descriptor's fdinfo.
 #include "platform/linux/pid_namespace.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include <fcntl.h>
@@ -77,6 +78,7 @@ Mapping MapListedProcess(const ProcView& view, std::uint32_t listedPid, std::uin
   char path[16];
   std::snprintf(path, sizeof path, "%u", listedPid);
   StatusFields fields;
+  errno = 0;
   if (!ReadStatus(AT_FDCWD, path, &fields) || fields.nsPidCount < view.levels) return Mapping::NoNumber;
   *ownPid = fields.nsPids[view.levels - 1];
   return Mapping::ToConfirm;

@@ -32,7 +32,8 @@ enum class Mapping {
              // program's own namespace
   ToConfirm, // /proc is of another namespace: the process behind the number
              // here must be confirmed to bear the number /proc lists
-  NoNumber,  // the process has no number here (it lives outside), or is gone
+  NoNumber,  // the process has no number here (it lives outside), or is gone,
+             // or (errno EMFILE or ENFILE) its status could not be opened
   Unknown,   // the kernel does not say
 };
 

@@ -180,9 +180,13 @@ ProcMount ParseProcMount(std::string_view mountinfo, std::string_view mountPoint
 std::string_view CompleteName(std::string_view kernelName, std::string_view cmdline,
                               std::string_view exePath) {
   if (kernelName.size() != kKernelNameMax) return kernelName;
+  // An executable whose own name is the kernel's, all of it, was not cut.
+  if (BaseName(exePath) == kernelName) return kernelName;
   const std::string_view argv0 = cmdline.substr(0, cmdline.find('\0'));
   for (std::string_view candidate : {BaseName(argv0), BaseName(exePath)}) {
-    if (candidate.size() > kernelName.size() && candidate.substr(0, kernelName.size()) == kernelName) {
+    // No file name is longer than NAME_MAX bytes.
+    if (candidate.size() > kernelName.size() && candidate.size() <= kNameMax &&
+        candidate.substr(0, kernelName.size()) == kernelName) {
       return candidate;
     }
   }

@@ -11,6 +11,8 @@ namespace stopex {
 
 // The kernel keeps at most this many bytes of a process's name.
 inline constexpr std::size_t kKernelNameMax = 15;
+// Nor is a file name longer than this (NAME_MAX).
+inline constexpr std::size_t kNameMax = 255;
 
 struct StatFields {
   std::string_view name;       // between the first "(" and the last ")"
@@ -72,7 +74,8 @@ ProcMount ParseProcMount(std::string_view mountinfo, std::string_view mountPoint
 
 // The name as the process list shows it: the kernel's name, completed from
 // the base name of argv[0] (or of the executable's path) when the kernel cut
-// it at 15 bytes and that base name begins with it.
+// it at 15 bytes and that base name, a file name of at most 255 bytes, begins
+// with it. An executable named exactly as the kernel's name was not cut.
 std::string_view CompleteName(std::string_view kernelName, std::string_view cmdline,
                               std::string_view exePath);
 

@@ -99,6 +99,10 @@ bool StillAsListed(const Record& listed) {
          std::strcmp(now.name, listed.name) == 0;
 }
 
+// Whether the last read failed for want of file descriptors; errno is
+// cleared before each read this asks about.
+bool OutOfDescriptors() { return errno == EMFILE || errno == ENFILE; }
+
 // Why a process was not taken by descriptor, where it is to be taken by id.
 const char* g_noDescriptor = nullptr;
 
@@ -127,11 +131,12 @@ bool TakeByDescriptor(ProcessSlot* slot, const Record& listed, Mapping mapping) 
   // and last that the pinned process still holds its number (a signal 0
   // reaches it), prove that the files read were the pinned process's own.
   int error = 0;
+  errno = 0;
   const Mapping confirmed = mapping == Mapping::Certain ? mapping : ConfirmDescriptor(fd, slot->pid);
   if (confirmed == Mapping::Unknown) {
-    error = EPROTO;
+    error = OutOfDescriptors() ? errno : EPROTO;
   } else if (confirmed != Mapping::Certain || !StillAsListed(listed)) {
-    error = ESRCH;
+    error = OutOfDescriptors() ? errno : ESRCH;
   } else if (PidfdSendSignal(fd, 0) != 0) {
     error = errno;
     if (RefusedByFilter(error, false, static_cast<pid_t>(slot->ownPid))) {
@@ -171,7 +176,7 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
   slot.pid = processId;
   slot.startTime = record->startTime;
   const Mapping mapping = MapListedProcess(CurrentView(), processId, &slot.ownPid);
-  if (mapping == Mapping::NoNumber) return Fail(kErrorInvalidParameter);
+  if (mapping == Mapping::NoNumber) return Fail(OutOfDescriptors() ? kErrorTooManyOpenFiles : kErrorInvalidParameter);
   if (mapping == Mapping::Unknown) return Fail(kErrorAccessDenied, kUntoldNamespace);
 
   if (TakeByDescriptor(&slot, *record, mapping)) return NewSlot(slot);
@@ -183,7 +188,8 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
   // to another process between the last check and the signal cannot be told.
   if (mapping != Mapping::Certain) return Fail(kErrorAccessDenied, g_noDescriptor);
   slot.kind = SlotKind::ProcessId;
-  if (!StillAsListed(*record)) return Fail(kErrorInvalidParameter);
+  errno = 0;
+  if (!StillAsListed(*record)) return Fail(OutOfDescriptors() ? kErrorTooManyOpenFiles : kErrorInvalidParameter);
   if (kill(static_cast<pid_t>(slot.ownPid), 0) != 0) return Fail(ErrorFromErrno(errno));
   return NewSlot(slot);
 }

@@ -47,20 +47,17 @@ std::string_view CompleteFromFiles(int rootFd, std::uint32_t pid, std::string_vi
   char path[32];
   std::snprintf(path, sizeof path, "%u/cmdline", pid);
   std::string_view argument;
-  if (ReadWhole(rootFd, path, ArgumentMost(), &g_argumentBuffer, &argument, true)) {
-    const std::string_view completed = CompleteName(kernelName, argument, {});
-    if (completed.size() != kernelName.size()) return completed;
-  }
+  ReadWhole(rootFd, path, ArgumentMost(), &g_argumentBuffer, &argument, true);
 
   std::snprintf(path, sizeof path, "%u/exe", pid);
   const ssize_t n = readlinkat(rootFd, path, exe, exeSize);
-  if (n <= 0 || static_cast<std::size_t>(n) >= exeSize) return kernelName;
-  std::string_view exePath(exe, static_cast<std::size_t>(n));
+  std::string_view exePath;
+  if (n > 0 && static_cast<std::size_t>(n) < exeSize) exePath = {exe, static_cast<std::size_t>(n)};
   constexpr std::string_view kDeleted = " (deleted)";
   if (exePath.size() > kDeleted.size() && exePath.substr(exePath.size() - kDeleted.size()) == kDeleted) {
     exePath.remove_suffix(kDeleted.size());
   }
-  return CompleteName(kernelName, {}, exePath);
+  return CompleteName(kernelName, argument, exePath);
 }
 
 }  // namespace
@@ -90,17 +87,19 @@ bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
 
 namespace {
 
+// A process list that cannot be read is a failure, never an empty list: the
+// reason is the system's own.
+Handle Unreadable(int error) {
+  static char reason[128];
+  std::snprintf(reason, sizeof reason, "%s: %s", ProcRoot(), std::strerror(error));
+  SetLastError(ErrorFromErrno(error), reason);
+  return kInvalidHandleValue;
+}
+
 Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
   if (g_snapshot.open) CloseSnapshot(g_snapshot.handle);
-  // A process list that cannot be read is a failure, never an empty list.
   const int rootFd = OpenRoot();
-  if (rootFd < 0) {
-    static char reason[128];
-    const int error = errno;
-    std::snprintf(reason, sizeof reason, "%s: %s", ProcRoot(), std::strerror(error));
-    SetLastError(ErrorFromErrno(error), reason);
-    return kInvalidHandleValue;
-  }
+  if (rootFd < 0) return Unreadable(errno);
   ProcView view;
   if (const char* why = WhyNotProcRoot(rootFd)) {
     SetLastError(kErrorInvalidParameter, why);
@@ -112,12 +111,14 @@ Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
     return kInvalidHandleValue;
   }
   SetCurrentView(view);
-  DIR* dir = fdopendir(dup(rootFd));
+  const int dirFd = dup(rootFd);
+  DIR* dir = dirFd < 0 ? nullptr : fdopendir(dirFd);
   if (dir == nullptr) {
-    if (errno == ENOMEM) EndForWantOfMemory();
-    SetLastError(ErrorFromErrno(errno));
+    const int error = errno;
+    if (error == ENOMEM) EndForWantOfMemory();
+    if (dirFd >= 0) close(dirFd);
     close(rootFd);
-    return kInvalidHandleValue;
+    return Unreadable(error);
   }
   Snapshot& snapshot = g_snapshot;
   snapshot.count = 0;

@@ -19,6 +19,8 @@ std::uint32_t GetACP() { return 0; }
 // Every absolute path begins with "/": only "-" introduces a switch.
 bool SlashIntroducesSwitches() { return false; }
 
+bool WindowsPaths() { return false; }
+
 bool IsDBCSLeadByte(unsigned char) { return false; }
 
 // A name is the bytes the kernel holds, never a rendering of them; the

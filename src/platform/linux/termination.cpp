@@ -37,8 +37,9 @@ int TerminateProcess(Handle process, std::uint32_t exitCode) {
   // The same holds for the two the kernel never lets SIGKILL reach: the
   // first process of the program's own namespace (a container's main
   // process, or the machine's init) and a kernel thread that ignores it.
-  if (CheckProcess(slot->pid, slot->startTime) != Liveness::Running || slot->ownPid == 1 ||
-      IgnoresKill(slot->pid)) {
+  // The start time is read last, closest to a signal by id.
+  if (slot->ownPid == 1 || IgnoresKill(slot->pid) ||
+      CheckProcess(slot->pid, slot->startTime) != Liveness::Running) {
     SetLastError(kErrorAccessDenied);
     return 0;
   }

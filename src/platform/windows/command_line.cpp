@@ -81,4 +81,6 @@ std::uint32_t GetACP() { return ::GetACP(); }
 // Scripts write switches with "/" as with "-"; paths are written with "\".
 bool SlashIntroducesSwitches() { return true; }
 
+bool WindowsPaths() { return true; }
+
 }  // namespace stopex
