@@ -19,10 +19,8 @@ if(STOPEX_HARDENING)
       # known at compile time or, with 3, at run time.
       list(APPEND stopex_hardening_compile -U_FORTIFY_SOURCE $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=3>)
     endif()
-    if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|aarch64)$")
-      # Large frames probe each page, so the stack cannot jump over its guard page.
-      list(APPEND stopex_hardening_compile -fstack-clash-protection)
-    endif()
+    # Large frames probe each page, so the stack cannot jump over its guard page.
+    list(APPEND stopex_hardening_compile -fstack-clash-protection)
     # Every relocation done at start-up, then the tables they fill made read-only.
     list(APPEND stopex_hardening_link -Wl,-z,relro,-z,now)
   else()
