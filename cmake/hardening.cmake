@@ -56,7 +56,8 @@ endif()
 # the entry point that seeds it before the C runtime starts.
 if(WIN32 AND STOPEX_HARDENING)
   add_library(stopex_stack_guard STATIC ${PROJECT_SOURCE_DIR}/src/platform/windows/stack_guard.cpp)
-  target_compile_options(stopex_stack_guard PRIVATE -Os -fno-exceptions -fno-rtti)
+  # Never protected itself: it sets the guard that the protected frames check.
+  target_compile_options(stopex_stack_guard PRIVATE -Os -fno-exceptions -fno-rtti -fno-stack-protector)
 endif()
 
 # The hardening of one of the product's targets (its libraries and the
