@@ -28,15 +28,22 @@ if(STOPEX_HARDENING)
     # data never executable.
     list(APPEND stopex_hardening_link -Wl,--dynamicbase -Wl,--nxcompat)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-      # The whole 64-bit address space for ASLR; XP x64 and Server 2003 (5.02) on.
-      list(APPEND stopex_hardening_link -Wl,--high-entropy-va
-                                        -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,2)
+      # The whole 64-bit address space for ASLR.
+      list(APPEND stopex_hardening_link -Wl,--high-entropy-va)
     else()
       # No structured exception handler is ever registered (the runtime
-      # unwinds with DWARF tables), so the image says so; XP (5.01) on.
-      list(APPEND stopex_hardening_link -Wl,--no-seh
-                                        -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,1)
+      # unwinds with DWARF tables), so the image says so.
+      list(APPEND stopex_hardening_link -Wl,--no-seh)
     endif()
+  endif()
+endif()
+if(WIN32)
+  # The oldest systems it runs on, pinned so that a newer toolchain's default
+  # cannot drop them unnoticed: XP (5.01), XP x64 and Server 2003 (5.02).
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    list(APPEND stopex_hardening_link -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,2)
+  else()
+    list(APPEND stopex_hardening_link -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,1)
   endif()
 endif()
 
