@@ -4,7 +4,9 @@
 Starts N sleepers under one name (always terminated afterwards), then times
 each command many times, taking the commands in turn within every round so
 that drift of the machine touches them all alike. Prints medians, ratios to
-stopex, peak memory, and the system calls per process of a stopex run.
+stopex, peak memory, and the system calls per process of a stopex run, and
+what the hardening costs at start-up: the release build against the same
+sources built without it (STOPEX_HARDENING=OFF), each printing its usage.
 
 Usage: bench/bench.py [--baseline PATH] [--sizes 200,2000] [--rounds 41]
 (--baseline: another stopex executable, an earlier build say, measured beside
@@ -33,11 +35,16 @@ def build(work):
     subprocess.run(["cmake", "-S", ROOT, "-B", dynamic, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF",
                     "-DSTOPEX_STATIC=OFF"], check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", dynamic, "-j2"], check=True, stdout=subprocess.DEVNULL)
+    # And the release build as it was before it was hardened.
+    plain = os.path.join(work, "plain")
+    subprocess.run(["cmake", "-S", ROOT, "-B", plain, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF",
+                    "-DSTOPEX_STATIC=ON", "-DSTOPEX_HARDENING=OFF"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", plain, "-j2"], check=True, stdout=subprocess.DEVNULL)
     floor = os.path.join(work, "floor")
     subprocess.run(["cc", "-O2", "-o", floor, os.path.join(ROOT, "bench", "floor.c")], check=True)
     peak = os.path.join(work, "peak")
     subprocess.run(["cc", "-O2", "-o", peak, os.path.join(ROOT, "bench", "peak.c")], check=True)
-    return stopex, os.path.join(dynamic, "stopex"), floor, peak
+    return stopex, os.path.join(dynamic, "stopex"), os.path.join(plain, "stopex"), floor, peak
 
 
 def measure(argv):
@@ -68,7 +75,7 @@ def syscalls_per_process(argv, processes):
     return calls, calls / processes
 
 
-def run_size(count, stopex, dynamic, floor, peak, rounds, work, baseline=None):
+def run_size(count, stopex, dynamic, plain, floor, peak, rounds, work, baseline=None):
     name = "bnch" + os.urandom(3).hex()
     sleeper = os.path.join(work, name)
     shutil.copy(shutil.which("sleep"), sleeper)
@@ -83,6 +90,8 @@ def run_size(count, stopex, dynamic, floor, peak, rounds, work, baseline=None):
             "stopex NAME -t (miss)": [stopex, missing, "-t"],
             "stopex NAME -t (hit), dynamic C library": [dynamic, name, "-t"],
             "stopex (list)": [stopex],
+            "stopex ? (start-up and usage)": [stopex, "?"],
+            "stopex ? (start-up and usage), not hardened": [plain, "?"],
             "floor (hit)": [floor, name],
             "pgrep -x NAME": [shutil.which("pgrep"), "-x", name],
             "pidof NAME": [shutil.which("pidof"), name],
@@ -112,6 +121,9 @@ def run_size(count, stopex, dynamic, floor, peak, rounds, work, baseline=None):
         for label in commands:
             print(f"| {label} | {medians[label] * 1000:.2f} | {medians[label] / base:.2f} | "
                   f"{medians[label] / floor_time:.2f} | {memory[label]} |")
+        hardened, before = medians["stopex ? (start-up and usage)"], medians["stopex ? (start-up and usage), not hardened"]
+        print(f"\nstart-up, hardened against not hardened: {hardened / before:.2f} × "
+              f"({hardened * 1000:.2f} against {before * 1000:.2f} ms)")
         calls, per = syscalls_per_process([stopex, name, "-t"], processes)
         print(f"\nstopex NAME -t: {calls} system calls, {per:.2f} per process")
         calls, per = syscalls_per_process([stopex], processes)
@@ -130,9 +142,9 @@ def main():
     parser.add_argument("--baseline")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="stopex-bench-") as work:
-        stopex, dynamic, floor, peak = build(work)
+        stopex, dynamic, plain, floor, peak = build(work)
         for count in (int(size) for size in args.sizes.split(",")):
-            run_size(count, stopex, dynamic, floor, peak, args.rounds, work, args.baseline)
+            run_size(count, stopex, dynamic, plain, floor, peak, args.rounds, work, args.baseline)
 
 
 if __name__ == "__main__":

@@ -1,13 +1,18 @@
 # The programs the end-to-end tests start: a process that only waits, under
 # crafted names; on Linux a filter that refuses process descriptors to the
 # program it starts; on Windows a launcher that prints the exit code Windows
-# gives a program, and a reader of an executable's version record. Each sets
+# gives a program, a reader of an executable's version record, and a probe
+# of the stack protector's guard, started as the product starts. Each sets
 # STOPEX_<NAME>_FILE to where it is built.
 if(WIN32)
   add_executable(stopex_sleeper ${CMAKE_CURRENT_LIST_DIR}/sleeper.c)
   add_executable(stopex_launcher ${CMAKE_CURRENT_LIST_DIR}/launcher.c)
   add_executable(stopex_version_reader ${CMAKE_CURRENT_LIST_DIR}/version_reader.c)
   target_link_libraries(stopex_version_reader PRIVATE version)
+  if(STOPEX_HARDENING)
+    add_executable(stopex_guard_probe ${CMAKE_CURRENT_LIST_DIR}/guard_probe.c)
+    stopex_harden(stopex_guard_probe)
+  endif()
   set(STOPEX_SLEEPER_FILE $<TARGET_FILE:stopex_sleeper>)
 elseif(CMAKE_CROSSCOMPILING)
   # Linux for another architecture: the programs the tests start stay this

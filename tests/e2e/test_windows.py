@@ -209,5 +209,29 @@ class LookAlikes(TestCase):
             self.assertRun(run([name], program=program), 0, upper + b" Killed.")
 
 
+GUARD_PROBE = os.environ.get("STOPEX_GUARD_PROBE", "")
+# The guard of a run that did not start at the product's entry point, in 64
+# and 32 bits (src/platform/windows/stack_guard.cpp).
+UNSEEDED = (0x5EC0A1D3F00DB175, 0xF00DB175)
+
+
+@unittest.skipUnless(GUARD_PROBE, "built without hardening: no guard probe")
+class StackProtector(TestCase):
+    def test_the_guard_is_seeded_anew_for_each_run(self):
+        guards = []
+        for _ in range(3):
+            result = run([], program=GUARD_PROBE)
+            self.assertEqual((result.returncode, result.stderr), (0, b""))
+            guards.append(int(result.stdout, 16))
+        self.assertEqual(len(set(guards)), 3, [hex(guard) for guard in guards])
+        for guard in guards:
+            self.assertNotIn(guard, UNSEEDED + (0,))
+
+    def test_an_overrun_ends_the_run_at_once_without_a_word(self):
+        result = run([GUARD_PROBE, "overrun"], program=LAUNCHER)
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(result.stdout, b"exit code 3221226505\r\n")  # STATUS_STACK_BUFFER_OVERRUN
+
+
 if __name__ == "__main__":
     unittest.main()
