@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include <fcntl.h>
-
 #include <unistd.h>
 
 #include "platform/linux/proc_files.h"
