@@ -15,4 +15,10 @@ namespace stopex {
 // makes a new one). Never returns null.
 void* Resize(void* block, std::size_t count, std::size_t size);
 
+// The capacity an array grows to once it is full: first for an empty one,
+// then twice as many each time.
+inline std::size_t Grown(std::size_t capacity, std::size_t first) {
+  return capacity == 0 ? first : capacity * 2;
+}
+
 }  // namespace stopex
