@@ -126,6 +126,14 @@ const char* DescribeLastError();
 // all to this user.
 const char* DescribeHiddenProcesses();
 
+// Makes a NUL-terminated name fit to be shown, in place, and returns it:
+// every character a terminal would act on rather than show becomes "?",
+// which no target may hold, so that a name is always one line, never a
+// command, and never shown as a name it is not. Where names are texts of
+// the ANSI code page (Windows), which no file name fills with controls, it
+// is left as it is.
+char* ShowableName(char* text);
+
 // Upper-cases a NUL-terminated text in place and returns it.
 char* CharUpperA(char* text);
 

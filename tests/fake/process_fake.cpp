@@ -290,6 +290,8 @@ const char* DescribeLastError() { return fake::g_lastErrorText; }
 
 const char* DescribeHiddenProcesses() { return fake::g_system.hiddenText; }
 
+char* ShowableName(char* text) { return text; }
+
 char* CharUpperA(char* text) { return UpperAsciiLetters(text, IsDBCSLeadByte); }
 
 char* lstrcpyA(char* destination, const char* source) { return std::strcpy(destination, source); }

@@ -49,7 +49,7 @@ TEST(ParseStatLine, RejectsWhatIsNotAStatLine) {
 TEST(ParseStatLine, TellsAnEndedProcessFromOneWhoseFirstThreadHasEnded) {
   const struct {
     const char* fields;  // state, then fields 4 to 22
-    bool ended, ending;
+    bool ended, ending, kernelThread = false;
   } cases[] = {
       {"S 1 1 1 0 -1 4194560 0 0 0 0 0 0 0 0 20 0 1 0 77", false, false},
       {"Z 1 1 1 0 -1 4194564 0 0 0 0 0 0 0 0 20 0 1 0 77", true, true},    // a true zombie
@@ -57,12 +57,15 @@ TEST(ParseStatLine, TellsAnEndedProcessFromOneWhoseFirstThreadHasEnded) {
       {"R 1 1 1 0 -1 4194564 0 0 0 0 0 0 0 0 20 0 1 0 77", false, true},   // PF_EXITING, alone
       {"R 1 1 1 0 -1 4194564 0 0 0 0 0 0 0 0 20 0 2 0 77", false, false},
       {"X 1 1 1 0 -1 4194564 0 0 0 0 0 0 0 0 20 0 1 0 77", true, true},
+      {"S 2 0 0 0 -1 2129984 0 0 0 0 0 0 0 0 20 0 1 0 77", false, false, true},  // a kernel thread
   };
   for (const auto& c : cases) {
     StatFields fields;
     ASSERT_TRUE(ParseStatLine("9 (n) "s + c.fields, &fields)) << c.fields;
     EXPECT_EQ(HasEnded(fields), c.ended) << c.fields;
     EXPECT_EQ(IsEnding(fields), c.ending) << c.fields;
+    EXPECT_EQ(IsKernelThread(fields), c.kernelThread) << c.fields;
+    EXPECT_EQ(LeaderHasEnded(fields), c.fields[0] == 'Z' && !c.ended) << c.fields;
   }
 }
 
@@ -78,34 +81,32 @@ std::vector<std::uint32_t> Ids(int count) {
   return ids;
 }
 
-TEST(ParseStatus, ReadsTheIdsAndWhetherSigkillIsIgnored) {
+TEST(ParseStatus, ReadsTheIdsAndWhetherTheProcessMayTrace) {
   const struct {
     std::string text;
     std::uint32_t pid;
     std::vector<std::uint32_t> nsPids;
-    bool ignoresKill;
     bool mayTrace = false;
   } cases[] = {
-      {"Name:\tsleep\nPid:\t812\nNSpid:\t812\nSigIgn:\t0000000000000000\n", 812, {812}, false},
-      {"Pid:\t812\nNSpid:\t812\t7\t1\nSigIgn:\t0000000000000004\n", 812, {812, 7, 1}, false},
-      {"Name:\tkthreadd\nPid:\t2\nNSpid:\t2\nSigIgn:\tffffffffffffffff\n", 2, {2}, true},
-      {"NSpid:\t9\nSigIgn:\t0000000000000100\n", 0, {9}, true},       // a file server's thread
-      {"Pid:\t-1\nNSpid:\t-1\n", 0, {}, false},                        // a descriptor's ended process
-      {"Pid:\t12x\nNSpid:\t3\tz\nSigIgn:\t00000000000001g0\n", 0, {}, false},
-      {"Name:\tPid: 4\nSigIgn:\t100\n", 0, {}, true},                 // a name is not a line
-      {"", 0, {}, false},
+      {"Name:\tsleep\nPid:\t812\nNSpid:\t812\nSigIgn:\t0000000000000000\n", 812, {812}},
+      {"Pid:\t812\nNSpid:\t812\t7\t1\nSigIgn:\t0000000000000004\n", 812, {812, 7, 1}},
+      {"Name:\tkthreadd\nPid:\t2\nNSpid:\t2\nSigIgn:\tffffffffffffffff\n", 2, {2}},
+      {"NSpid:\t9\nSigIgn:\t0000000000000100\n", 0, {9}},       // a file server's thread
+      {"Pid:\t-1\nNSpid:\t-1\n", 0, {}},                        // a descriptor's ended process
+      {"Pid:\t12x\nNSpid:\t3\tz\nSigIgn:\t00000000000001g0\n", 0, {}},
+      {"Name:\tPid: 4\nSigIgn:\t100\n", 0, {}},                 // a name is not a line
+      {"", 0, {}},
       // The deepest namespace: 33 numbers; one more is no line the kernel writes.
-      {"NSpid:" + Numbers(33), 0, Ids(33), false},
-      {"NSpid:" + Numbers(34), 0, {}, false},
-      {"Groups:\t" + std::string(70000, '1') + "\nCapEff:\t000001ffffffffff\n", 0, {}, false, true},
-      {"CapEff:\t00000000a80425fb\n", 0, {}, false, false},  // root in a container: no CAP_SYS_PTRACE
+      {"NSpid:" + Numbers(33), 0, Ids(33)},
+      {"NSpid:" + Numbers(34), 0, {}},
+      {"Groups:\t" + std::string(70000, '1') + "\nCapEff:\t000001ffffffffff\n", 0, {}, true},
+      {"CapEff:\t00000000a80425fb\n", 0, {}, false},  // root in a container: no CAP_SYS_PTRACE
   };
   for (const auto& c : cases) {
     StatusFields fields;
     ParseStatus(c.text, &fields);
     EXPECT_EQ(fields.pid, c.pid) << c.text;
     EXPECT_EQ(std::vector<std::uint32_t>(fields.nsPids, fields.nsPids + fields.nsPidCount), c.nsPids) << c.text;
-    EXPECT_EQ(fields.ignoresKill, c.ignoresKill) << c.text;
     EXPECT_EQ(fields.mayTrace, c.mayTrace) << c.text;
   }
 }
@@ -129,7 +130,12 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
       {"", false, false, false, 0},
   };
   for (const auto& c : cases) {
-    const ProcMount mount = ParseProcMount(c.mountinfo, "/proc");
+    ProcMount mount;
+    for (std::size_t p = 0; p < c.mountinfo.size();) {
+      const std::size_t end = std::min(c.mountinfo.find('\n', p), c.mountinfo.size());
+      ParseProcMountLine(std::string_view(c.mountinfo).substr(p, end - p), "/proc", &mount);
+      p = end + 1;
+    }
     EXPECT_EQ(mount.found, c.found) << c.mountinfo;
     EXPECT_EQ(mount.hidesOthers, c.hidesOthers) << c.mountinfo;
     EXPECT_EQ(mount.hasGid, c.hasGid) << c.mountinfo;
@@ -163,14 +169,25 @@ TEST(CompleteName, CompletesOnlyANameTheKernelCut) {
   }
 }
 
-TEST(StoreImageName, KeepsBytesButShowsControlCharactersAsQuestionMarks) {
-  char field[8];
-  StoreImageName("a\nb\tc\x7f\xe9", field, sizeof field);
-  EXPECT_STREQ(field, "a?b?c?\xe9");
-  StoreImageName("0123456789", field, sizeof field);
-  EXPECT_STREQ(field, "0123456");
-  StoreImageName("", field, sizeof field);
-  EXPECT_STREQ(field, "");
+TEST(StoreImageName, KeepsLettersButShowsWhatATerminalActsOnAsQuestionMarks) {
+  const struct {
+    std::string name, shown;
+  } cases[] = {
+      {"a\nb\tc\x7f\xe9", "a?b?c?\xe9"},        // Latin-1 letters stay
+      {"zq/zqsshd", "zq?zqsshd"},               // never typed as another name
+      {"a\xc2\x9b" "2J", "a?2J"},               // CSI in UTF-8: one character, one "?"
+      {"\x9b\x80\x9f\xa0", "???\xa0"},          // C1 bytes of no character
+      {"\xc3\xa9t\xe2\x82\xac", "\xc3\xa9t\xe2\x82\xac"},  // UTF-8 letters stay, whatever their bytes
+      {"\xe2\x82x", "\xe2?x"},                  // a character cut short is no character
+      {"\xc2\xa0\xc2", "\xc2\xa0\xc2"},
+      {"0123456789abcdefgh", "0123456789abcde"},  // cut to the field
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    char field[16];
+    StoreImageName(c.name, field, sizeof field);
+    EXPECT_EQ(std::string(field), c.shown) << c.name;
+  }
 }
 
 }  // namespace

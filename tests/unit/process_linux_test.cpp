@@ -65,6 +65,19 @@ class FakeProc : public ::testing::Test {
     return listing;
   }
 
+  // A snapshot walked up to the entry of pid, as kill mode holds it when it
+  // opens a match; the caller closes it.
+  static Handle WalkTo(std::uint32_t pid) {
+    const ProcessApi api = BindProcessApi();
+    ProcessEntry entry;
+    entry.dwSize = ProcessEntrySize();
+    const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+    for (int more = api.Process32First(snapshot, &entry); more != 0 && entry.th32ProcessID != pid;
+         more = api.Process32Next(snapshot, &entry)) {
+    }
+    return snapshot;
+  }
+
   std::string root_;
 };
 
@@ -109,7 +122,7 @@ TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
   EXPECT_EQ(listing[4].second, "");
   EXPECT_EQ(listing[5].second, "back\\slash");
   EXPECT_EQ(listing[6].second, "averyveryverylongname-of-a-sleeper");
-  EXPECT_EQ(listing[7].second, "averyveryverylong-binary");
+  EXPECT_EQ(listing[7].second, "averyveryverylong-binary (deleted)");  // a link to no deleted file
   EXPECT_EQ(listing[8].second, "averyveryverylo");
   EXPECT_EQ(listing[9].second, "averyveryverylo");
   EXPECT_EQ(listing[10].second, "aaaaaaaaaaaaaaa");  // no file name runs past 255 bytes
@@ -167,7 +180,7 @@ TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
   std::ifstream realStat("/proc/" + std::to_string(child) + "/stat");
   std::string line((std::istreambuf_iterator<char>(realStat)), std::istreambuf_iterator<char>());
   Write(std::to_string(pid) + "/stat", line);
-  ASSERT_EQ(Walk().size(), 1u);
+  const Handle snapshot = WalkTo(pid);
 
   // The id now belongs to a process that started at another time.
   AddProcess(pid, "recycled", 1);
@@ -181,15 +194,18 @@ TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
 
   // The same process: opened and terminated, but not while it is ending.
   Write(std::to_string(pid) + "/stat", line);
+  // PF_EXITING among the flags of its one thread (an emulator has more).
+  Write(std::to_string(pid) + "/stat", WithField(WithField(line, 9, "4194372"), 20, "1"));
+  const Handle ending = OpenProcess(kProcessTerminate, 0, pid);
+  ASSERT_NE(ending, kNullHandle);
+  EXPECT_EQ(TerminateProcess(ending, kTerminateExitCode), 0);
+  EXPECT_EQ(GetLastError(), 5u);
+  EXPECT_EQ(CloseHandle(ending), 1);
+  EXPECT_TRUE(Alive(child));
+  Write(std::to_string(pid) + "/stat", line);
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
   ASSERT_NE(handle, kNullHandle);
   ASSERT_NE(handle, kInvalidHandleValue);
-  // PF_EXITING among the flags of its one thread (an emulator has more).
-  Write(std::to_string(pid) + "/stat", WithField(WithField(line, 9, "4194372"), 20, "1"));
-  EXPECT_EQ(TerminateProcess(handle, kTerminateExitCode), 0);
-  EXPECT_EQ(GetLastError(), 5u);
-  EXPECT_TRUE(Alive(child));
-  Write(std::to_string(pid) + "/stat", line);
   EXPECT_EQ(TerminateProcess(handle, kTerminateExitCode), 1);
   EXPECT_EQ(CloseHandle(handle), 1);
   int status = 0;
@@ -197,6 +213,7 @@ TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
   EXPECT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
   EXPECT_EQ(CloseHandle(handle), 0);  // closed once only
+  CloseHandle(snapshot);
 }
 
 // A /proc of the namespace above: each process is confirmed through its
@@ -233,13 +250,14 @@ TEST_F(FakeProc, ConfirmsWhatItPinsWhereProcShowsAnotherNamespace) {
     Write(self + "/status", groups + ids(c.levels, static_cast<std::uint32_t>(getpid())));
     for (int fd = 3; fd < 64; ++fd) Write(self + "/fdinfo/" + std::to_string(fd), c.fdinfo);
     const std::string dir = std::to_string(listed);
-    Write(dir + "/stat", line);
-    Write(dir + "/status", groups + ids(c.levels, static_cast<std::uint32_t>(child)));
-    ASSERT_EQ(Walk().size(), 1u);
-    if (!c.nameNow.empty()) Write(dir + "/stat", line.substr(0, line.find('(') + 1) + c.nameNow + line.substr(line.rfind(')')));
+    Write(dir + "/stat", dir + line.substr(line.find(' ')));
+    Write(dir + "/status", groups + own + ids(c.levels, static_cast<std::uint32_t>(child)).replace(6, 4, "\t" + dir));
+    const Handle snapshot = WalkTo(listed);
+    if (!c.nameNow.empty()) Write(dir + "/stat", dir + " (" + c.nameNow + line.substr(line.rfind(')')));
     const Handle handle = OpenProcess(kProcessTerminate, 0, listed);
     EXPECT_EQ(handle == kNullHandle ? GetLastError() : 0u, c.error) << c.levels << " " << c.fdinfo << c.nameNow;
     if (handle != kNullHandle) CloseHandle(handle);
+    CloseHandle(snapshot);
     fs::remove_all(fs::path(root_) / dir);
   }
   EXPECT_TRUE(Alive(child));
@@ -254,7 +272,7 @@ TEST_F(FakeProc, RefusesAProcessThatHasEnded) {
   const std::string statPath = "/proc/" + std::to_string(child) + "/stat";
   std::ifstream realStat(statPath);
   Write(std::to_string(pid) + "/stat", std::string(std::istreambuf_iterator<char>(realStat), {}));
-  ASSERT_EQ(Walk().size(), 1u);
+  const Handle snapshot = WalkTo(pid);
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
   ASSERT_NE(handle, kNullHandle);
 
@@ -270,6 +288,7 @@ TEST_F(FakeProc, RefusesAProcessThatHasEnded) {
 
   EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid), kNullHandle);
   EXPECT_EQ(GetLastError(), 87u);
+  CloseHandle(snapshot);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
 }
 
@@ -278,9 +297,10 @@ TEST_F(FakeProc, WaitsUntilTheTerminatedProcessHasEndedAndNoLonger) {
   ASSERT_GT(child, 0);
   std::ifstream realStat("/proc/" + std::to_string(child) + "/stat");
   Write(std::to_string(child) + "/stat", std::string(std::istreambuf_iterator<char>(realStat), {}));
-  ASSERT_EQ(Walk().size(), 1u);
+  const Handle snapshot = WalkTo(static_cast<std::uint32_t>(child));
   const Handle handle = OpenProcess(kProcessTerminate, 0, static_cast<std::uint32_t>(child));
   ASSERT_NE(handle, kNullHandle);
+  CloseHandle(snapshot);
 
   // Not terminated, the child never ends by itself: the wait runs out.
   bool ended = true;

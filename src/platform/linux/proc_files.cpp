@@ -70,31 +70,45 @@ std::size_t ArgumentMost() {
   return 32 * static_cast<std::size_t>(page > 0 ? page : 4096);
 }
 
+namespace {
+
+// Room for more in the buffer, up to one byte past most (a text that long
+// is cut); false where it holds that much already.
+bool Grow(FileBuffer* buffer, std::size_t most) {
+  if (buffer->capacity > most) return false;
+  std::size_t grown = Grown(buffer->capacity, 4096);
+  if (grown > most + 1) grown = most + 1;
+  buffer->data = static_cast<char*>(Resize(buffer->data, grown, 1));
+  buffer->capacity = grown;
+  return true;
+}
+
+}  // namespace
+
 bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer, std::string_view* text,
-               bool untilNul) {
+               Until until) {
   *text = {};
   const int fd = openat(dirFd, path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   std::size_t size = 0;
   bool whole = false;
   for (;;) {
-    if (size == buffer->capacity) {
-      if (buffer->capacity > most) break;  // one byte more than may be: cut
-      std::size_t grown = buffer->capacity == 0 ? 4096 : buffer->capacity * 2;
-      if (grown > most + 1) grown = most + 1;
-      buffer->data = static_cast<char*>(Resize(buffer->data, grown, 1));
-      buffer->capacity = grown;
-    }
-    const ssize_t n = read(fd, buffer->data + size, buffer->capacity - size);
+    if (size == buffer->capacity && !Grow(buffer, most)) break;
+    const std::size_t asked = buffer->capacity - size;
+    const ssize_t n = read(fd, buffer->data + size, asked);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       whole = n == 0;
       break;
     }
-    const void* nul = untilNul ? std::memchr(buffer->data + size, '\0', static_cast<std::size_t>(n)) : nullptr;
+    const void* nul = until == Until::FirstNul ? std::memchr(buffer->data + size, '\0', static_cast<std::size_t>(n)) : nullptr;
     size += static_cast<std::size_t>(n);
     if (nul != nullptr) {
       size = static_cast<std::size_t>(static_cast<const char*>(nul) - buffer->data) + 1;
+      whole = true;
+      break;
+    }
+    if (until == Until::LineEnd && static_cast<std::size_t>(n) < asked && buffer->data[size - 1] == '\n') {
       whole = true;
       break;
     }
@@ -105,42 +119,59 @@ bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer
   return true;
 }
 
+namespace {
+
+// The path of a file below /proc; false where it does not fit.
+bool ProcPath(const char* relative, char (&path)[256]) {
+  return std::snprintf(path, sizeof path, "%s/%s", g_procRoot, relative) < static_cast<int>(sizeof path);
+}
+
+}  // namespace
+
 bool ReadProcFile(const char* relative, std::size_t most, FileBuffer* buffer, std::string_view* text) {
   char path[256];
   *text = {};
-  if (std::snprintf(path, sizeof path, "%s/%s", g_procRoot, relative) >= static_cast<int>(sizeof path)) return false;
-  return ReadWhole(AT_FDCWD, path, most, buffer, text);
+  return ProcPath(relative, path) && ReadWhole(AT_FDCWD, path, most, buffer, text);
+}
+
+bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffer,
+                   void (*take)(std::string_view line, void* context), void* context) {
+  char path[256];
+  const int fd = ProcPath(relative, path) ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+  if (fd < 0) return false;
+  std::size_t size = 0;  // bytes of a line not yet ended
+  bool whole = false;
+  for (;;) {
+    if (size == buffer->capacity && !Grow(buffer, lineMost)) break;
+    const ssize_t n = read(fd, buffer->data + size, buffer->capacity - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      whole = n == 0 && size <= lineMost;
+      if (whole && size > 0) take({buffer->data, size}, context);
+      break;
+    }
+    std::size_t scanned = size;
+    size += static_cast<std::size_t>(n);
+    std::size_t start = 0;
+    while (const void* end = std::memchr(buffer->data + scanned, '\n', size - scanned)) {
+      const auto at = static_cast<std::size_t>(static_cast<const char*>(end) - buffer->data);
+      take({buffer->data + start, at - start}, context);
+      start = scanned = at + 1;
+    }
+    std::memmove(buffer->data, buffer->data + start, size - start);
+    size -= start;
+  }
+  close(fd);
+  return whole;
 }
 
 bool ReadStatus(int rootFd, const char* path, StatusFields* fields) {
   char file[32];
   std::snprintf(file, sizeof file, "%s/status", path);
   std::string_view text;
-  const bool read = rootFd == AT_FDCWD ? ReadProcFile(file, kStatusFileMost, &g_statusBuffer, &text)
-                                       : ReadWhole(rootFd, file, kStatusFileMost, &g_statusBuffer, &text);
+  const bool read = ReadWhole(rootFd, file, kStatusFileMost, &g_statusBuffer, &text);
   ParseStatus(text, fields);
   return read;
-}
-
-Liveness CheckProcess(std::uint32_t pid, std::uint64_t startTime) {
-  static FileBuffer buffer;
-  char path[32];
-  std::snprintf(path, sizeof path, "%u/stat", pid);
-  std::string_view text;
-  StatFields fields;
-  if (!ReadProcFile(path, kShortFileMost, &buffer, &text) || !ParseStatLine(text, &fields) ||
-      fields.startTime != startTime || HasEnded(fields)) {
-    return Liveness::Gone;
-  }
-  return IsEnding(fields) ? Liveness::Ending : Liveness::Running;
-}
-
-bool IgnoresKill(std::uint32_t pid) {
-  char path[16];
-  std::snprintf(path, sizeof path, "%u", pid);
-  StatusFields fields;
-  ReadStatus(AT_FDCWD, path, &fields);
-  return fields.ignoresKill;
 }
 
 }  // namespace linux_backend

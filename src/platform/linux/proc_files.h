@@ -1,6 +1,6 @@
 // Reading the Linux /proc file system for the backend: where it is, a file
-// read whole, whether a process the snapshot saw still runs, and the Windows
-// error codes every failure is reported with.
+// read whole or not at all, a file read line by line, each line whole, and
+// the Windows error codes every failure is reported with.
 #pragma once
 
 #include <cstddef>
@@ -40,19 +40,31 @@ struct FileBuffer {
 // holds up to 32 pages; the others are far shorter than the first bound.
 inline constexpr std::size_t kShortFileMost = std::size_t{64} * 1024;
 inline constexpr std::size_t kStatusFileMost = std::size_t{4} * 1024 * 1024;
-inline constexpr std::size_t kMountInfoMost = std::size_t{16} * 1024 * 1024;
+// A line of mountinfo: four escaped paths and the options.
+inline constexpr std::size_t kMountLineMost = std::size_t{1} << 20;
 std::size_t ArgumentMost();
 
-// Reads a file below dirFd whole (a path from the root ignores dirFd), or
-// with untilNul up to and including its first NUL: the first argument of an
-// argument block. False where it cannot be read, or runs past most bytes: a
-// text that may have been cut is never taken for the whole.
+// Where a text read ends: at the end of the file; with the first NUL,
+// included (the first argument of an argument block); or, for a file of one
+// line, at a line break that a read returning less than asked for ends with
+// (the kernel writes such a file with one read, so none is left to ask for).
+enum class Until { End, FirstNul, LineEnd };
+
+// Reads a file below dirFd whole (a path from the root ignores dirFd). False
+// where it cannot be read, or runs past most bytes: a text that may have been
+// cut is never taken for the whole.
 bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer, std::string_view* text,
-               bool untilNul = false);
+               Until until = Until::End);
 
 // The same for a file below /proc, without a root opened for it: one open
 // where a look at one process needs no more.
 bool ReadProcFile(const char* relative, std::size_t most, FileBuffer* buffer, std::string_view* text);
+
+// Hands each line of a file below /proc to take, without its line break,
+// each whole, in order; false where the file cannot be read to its end or
+// holds a line longer than lineMost (the lines handed out before stand).
+bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffer,
+                   void (*take)(std::string_view line, void* context), void* context);
 
 // The /proc directory, opened for reading files below it; negative on failure.
 int OpenRoot();
@@ -64,19 +76,8 @@ const char* ProcRoot();
 // fabricated passes.
 const char* WhyNotProcRoot(int rootFd);
 
-// Reads and parses PATH/status below the root (PATH a number, or "self"),
-// or below /proc with AT_FDCWD for the root; false when it cannot be read
-// whole.
+// Reads and parses PATH/status below the root (PATH a number, or "self");
+// false when it cannot be read whole.
 bool ReadStatus(int rootFd, const char* path, StatusFields* fields);
-
-enum class Liveness { Running, Ending, Gone };
-
-// Whether the process behind pid is still the one that started at startTime,
-// and whether it still runs. An id that now belongs to another process, or a
-// process that has ended, counts as gone.
-Liveness CheckProcess(std::uint32_t pid, std::uint64_t startTime);
-
-// True when the process ignores SIGKILL: only kernel threads can.
-bool IgnoresKill(std::uint32_t pid);
 
 }  // namespace stopex::linux_backend

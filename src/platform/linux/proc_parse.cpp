@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/process_api.h"
+
 namespace stopex {
 namespace {
 
@@ -103,12 +105,13 @@ bool SameEscapedPath(std::string_view escaped, std::string_view path) {
 }  // namespace
 
 bool ParseStatLine(std::string_view line, StatFields* fields) {
-  const std::size_t open = line.find('(');
+  const std::size_t open = line.find(" (");
   const std::size_t close = line.rfind(')');
-  if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open ||
+      !ParseProcessId(line.substr(0, open), &fields->pid)) {
     return false;
   }
-  fields->name = line.substr(open + 1, close - open - 1);
+  fields->name = line.substr(open + 2, close - open - 2);
 
   std::size_t p = close + 1;
   for (int field = 0;; ++field) {
@@ -137,44 +140,34 @@ void ParseStatus(std::string_view text, StatusFields* fields) {
   std::uint32_t pid = 0;
   if (StatusValue(text, "Pid", &value) && ReadIds(value, &pid, 1) == 1) fields->pid = pid;
   if (StatusValue(text, "NSpid", &value)) fields->nsPidCount = ReadIds(value, fields->nsPids, kMaxNamespaceLevels);
-  // SIGKILL is signal 9: bit 8 of the mask; CAP_SYS_PTRACE is capability 19.
-  fields->ignoresKill = StatusValue(text, "SigIgn", &value) && MaskHasBit(value, 8);
+  // CAP_SYS_PTRACE is capability 19.
   fields->mayTrace = StatusValue(text, "CapEff", &value) && MaskHasBit(value, 19);
 }
 
-ProcMount ParseProcMount(std::string_view mountinfo, std::string_view mountPoint) {
-  ProcMount mount;
-  for (std::size_t p = 0; p < mountinfo.size();) {
-    std::size_t end = mountinfo.find('\n', p);
-    if (end == std::string_view::npos) end = mountinfo.size();
-    const std::string_view line = mountinfo.substr(p, end - p);
-    p = end + 1;
-    // ID PARENT MAJOR:MINOR ROOT MOUNT-POINT OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS
-    const std::size_t separator = line.find(" - ");
-    if (separator == std::string_view::npos) continue;
-    std::string_view fields[5];
-    if (Words(line.substr(0, separator), fields, 5) < 5 || !SameEscapedPath(fields[4], mountPoint)) continue;
-    std::string_view tail[3];
-    if (Words(line.substr(separator + 3), tail, 3) < 3) continue;
-    // A later line is a mount on top of an earlier one.
-    mount = ProcMount{};
-    if (tail[0] != "proc") continue;
-    mount.found = true;
-    for (std::size_t q = 0; q <= tail[2].size();) {
-      std::size_t comma = tail[2].find(',', q);
-      if (comma == std::string_view::npos) comma = tail[2].size();
-      const std::string_view option = tail[2].substr(q, comma - q);
-      q = comma + 1;
-      if (option.substr(0, 8) == "hidepid=") {
-        mount.hidesOthers = option != "hidepid=0" && option != "hidepid=off";
-      } else if (option.substr(0, 4) == "gid=") {
-        std::uint64_t gid = 0;
-        mount.hasGid = ReadNumber(option, 4, &gid) && option.size() - 4 <= 10 && gid <= 0xFFFFFFFFu;
-        mount.gid = mount.hasGid ? static_cast<std::uint32_t>(gid) : 0;
-      }
+void ParseProcMountLine(std::string_view line, std::string_view mountPoint, ProcMount* mount) {
+  // ID PARENT MAJOR:MINOR ROOT MOUNT-POINT OPTIONS [TAGS...] - TYPE SOURCE SUPER-OPTIONS
+  const std::size_t separator = line.find(" - ");
+  if (separator == std::string_view::npos) return;
+  std::string_view fields[5];
+  if (Words(line.substr(0, separator), fields, 5) < 5 || !SameEscapedPath(fields[4], mountPoint)) return;
+  std::string_view tail[3];
+  if (Words(line.substr(separator + 3), tail, 3) < 3) return;
+  *mount = ProcMount{};
+  if (tail[0] != "proc") return;
+  mount->found = true;
+  for (std::size_t q = 0; q <= tail[2].size();) {
+    std::size_t comma = tail[2].find(',', q);
+    if (comma == std::string_view::npos) comma = tail[2].size();
+    const std::string_view option = tail[2].substr(q, comma - q);
+    q = comma + 1;
+    if (option.substr(0, 8) == "hidepid=") {
+      mount->hidesOthers = option != "hidepid=0" && option != "hidepid=off";
+    } else if (option.substr(0, 4) == "gid=") {
+      std::uint64_t gid = 0;
+      mount->hasGid = ReadNumber(option, 4, &gid) && option.size() - 4 <= 10 && gid <= 0xFFFFFFFFu;
+      mount->gid = mount->hasGid ? static_cast<std::uint32_t>(gid) : 0;
     }
   }
-  return mount;
 }
 
 std::string_view CompleteName(std::string_view kernelName, std::string_view cmdline,
@@ -195,11 +188,47 @@ std::string_view CompleteName(std::string_view kernelName, std::string_view cmdl
 
 void StoreImageName(std::string_view name, char* field, std::size_t fieldSize) {
   const std::size_t length = name.size() < fieldSize - 1 ? name.size() : fieldSize - 1;
-  for (std::size_t i = 0; i < length; ++i) {
-    const auto c = static_cast<unsigned char>(name[i]);
-    field[i] = (c < 0x20 || c == 0x7F) ? '?' : name[i];
-  }
+  std::copy_n(name.data(), length, field);
   field[length] = '\0';
+  ShowableName(field);
+}
+
+namespace {
+
+// The length of the UTF-8 character at p (2 to 4 bytes), or 0 where none
+// begins there.
+std::size_t Utf8Length(const unsigned char* p) {
+  const std::size_t length = p[0] >= 0xC2 && p[0] <= 0xDF ? 2 : p[0] >= 0xE0 && p[0] <= 0xEF ? 3
+                             : p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+// A terminal acts on C0 controls, DEL and the C1 controls (U+0080 to U+009F
+// in UTF-8, or a byte 0x80 to 0x9F of no UTF-8 character); a "/" is never
+// part of a file's name, so that a name holding one could be typed as
+// another's. Each is shown as one "?", which no target may hold.
+char* ShowableName(char* text) {
+  auto* from = reinterpret_cast<unsigned char*>(text);
+  auto* to = from;
+  while (*from != 0) {
+    const std::size_t length = Utf8Length(from);
+    if (length == 2 && from[0] == 0xC2 && from[1] <= 0x9F) {
+      *to++ = '?';
+      from += 2;
+    } else if (length != 0) {
+      for (std::size_t i = 0; i < length; ++i) *to++ = *from++;
+    } else {
+      const unsigned char c = *from++;
+      *to++ = c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == '/' ? '?' : c;
+    }
+  }
+  *to = 0;
+  return text;
 }
 
 }  // namespace stopex

@@ -15,6 +15,7 @@ inline constexpr std::size_t kKernelNameMax = 15;
 inline constexpr std::size_t kNameMax = 255;
 
 struct StatFields {
+  std::uint32_t pid = 0;       // field 1: the number the record itself bears
   std::string_view name;       // between the first "(" and the last ")"
   char state = '?';            // field 3: 'R', 'S', ... and 'Z' or 'X' once it has ended
   std::uint64_t flags = 0;     // field 9, the kernel's process flags
@@ -31,12 +32,21 @@ inline bool HasEnded(const StatFields& fields) {
   return (fields.state == 'Z' || fields.state == 'X') && fields.threads <= 1;
 }
 
+// A kernel thread (PF_KTHREAD): no signal of a user's ever reaches it.
+inline bool IsKernelThread(const StatFields& fields) { return (fields.flags & 0x00200000) != 0; }
+
+// A process whose first thread has ended while others run on: its own
+// argument block and executable can no longer be read, only a thread's.
+inline bool LeaderHasEnded(const StatFields& fields) {
+  return (fields.state == 'Z' || fields.state == 'X') && fields.threads > 1;
+}
+
 // A process that has begun to end (the kernel's PF_EXITING in its only
 // thread): a signal sent now would be dropped, whatever it is.
 inline bool IsEnding(const StatFields& fields) { return (fields.flags & 0x4) != 0 && fields.threads <= 1; }
 
-// False when the line is not a stat line (no "(...)", too few fields, or a
-// start time that is not a number).
+// False when the line is not a stat line (no number before "(...)", too few
+// fields, or a start time that is not a number).
 bool ParseStatLine(std::string_view line, StatFields* fields);
 
 // A process id as /proc writes it: decimal, above 0, fitting 32 bits.
@@ -52,7 +62,6 @@ struct StatusFields {
   // read from, then in each namespace nested below that, down to its own.
   std::uint32_t nsPids[kMaxNamespaceLevels] = {};
   std::size_t nsPidCount = 0;  // 0: the kernel gives no such line
-  bool ignoresKill = false;    // SIGKILL in the SigIgn mask: only kernel threads
   bool mayTrace = false;       // CAP_SYS_PTRACE in the CapEff mask
 };
 
@@ -62,7 +71,7 @@ struct StatusFields {
 void ParseStatus(std::string_view text, StatusFields* fields);
 
 // How the proc file system mounted at one place shows processes: its last
-// mount there, the one on top, as a mountinfo file lists it.
+// mount there, the one on top, as a mountinfo file lists it, line by line.
 struct ProcMount {
   bool found = false;     // a proc file system is mounted there
   bool hidesOthers = false;  // hidepid other than 0: other users' processes are hidden,
@@ -70,7 +79,9 @@ struct ProcMount {
   std::uint32_t gid = 0;  // the group that sees them all the same (gid=), 0 for none
   bool hasGid = false;
 };
-ProcMount ParseProcMount(std::string_view mountinfo, std::string_view mountPoint);
+// Takes one line of mountinfo (without its line break) into the mount: a
+// later line is a mount on top of an earlier one.
+void ParseProcMountLine(std::string_view line, std::string_view mountPoint, ProcMount* mount);
 
 // The name as the process list shows it: the kernel's name, completed from
 // the base name of argv[0] (or of the executable's path) when the kernel cut
@@ -80,8 +91,7 @@ std::string_view CompleteName(std::string_view kernelName, std::string_view cmdl
                               std::string_view exePath);
 
 // Copies a name into a terminated image-name field of the given size,
-// cutting it to fit and showing control characters as "?", as the usual
-// process lists do, so that one process is always one line.
+// cutting it to fit, and shows it as ShowableName does.
 void StoreImageName(std::string_view name, char* field, std::size_t fieldSize);
 
 }  // namespace stopex

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <string_view>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "platform/linux/proc_files.h"
@@ -33,14 +32,20 @@ bool InGroup(std::uint32_t gid) {
 
 }  // namespace
 
+// Each line of mountinfo is read whole, however long the file: the mount
+// on top of /proc is the last line that names it.
 const char* DescribeHiddenProcesses() {
   static FileBuffer buffer;
-  std::string_view text;
-  if (!ReadProcFile("self/mountinfo", kMountInfoMost, &buffer, &text)) return nullptr;
-  const ProcMount mount = ParseProcMount(text, ProcRoot());
+  ProcMount mount;
+  auto take = [](std::string_view line, void* context) {
+    ParseProcMountLine(line, ProcRoot(), static_cast<ProcMount*>(context));
+  };
+  if (!ReadProcLines("self/mountinfo", kMountLineMost, &buffer, take, &mount)) return nullptr;
   if (!mount.found || !mount.hidesOthers || (mount.hasGid && InGroup(mount.gid))) return nullptr;
+  std::string_view text;
   StatusFields self;
-  if (ReadStatus(AT_FDCWD, "self", &self) && self.mayTrace) return nullptr;
+  if (ReadProcFile("self/status", kStatusFileMost, &buffer, &text)) ParseStatus(text, &self);
+  if (self.mayTrace) return nullptr;
   return "/proc is mounted with hidepid: other users' processes are hidden from this one";
 }
 

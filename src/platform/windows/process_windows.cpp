@@ -83,6 +83,8 @@ const char* DescribeLastError() { return nullptr; }
 // The process snapshot lists every process to every user.
 const char* DescribeHiddenProcesses() { return nullptr; }
 
+char* ShowableName(char* text) { return text; }
+
 char* CharUpperA(char* text) { return ::CharUpperA(text); }
 
 char* lstrcpyA(char* destination, const char* source) { return ::lstrcpyA(destination, source); }

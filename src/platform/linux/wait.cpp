@@ -1,17 +1,11 @@
-// The Linux backend's termination: SIGKILL through the process descriptor,
-// or by id after the same identity checks where there is none; and the wait
-// until the terminated processes have ended.
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
+// The Linux backend's wait until the processes terminated have ended: a
+// process descriptor becomes readable once its process has; a process held
+// by number is looked at in /proc.
 #include <cstdlib>
 #include <ctime>
 
 #include <poll.h>
-#include <sys/types.h>
 
-#include "platform/linux/pidfd.h"
-#include "platform/linux/proc_files.h"
 #include "platform/linux/process_handles.h"
 #include "platform/memory.h"
 #include "platform/process_api.h"
@@ -19,38 +13,6 @@
 namespace stopex {
 
 using namespace linux_backend;
-
-int TerminateProcess(Handle process, std::uint32_t exitCode) {
-  ProcessSlot* slot = SlotForHandle(process);
-  if (slot == nullptr) {
-    SetLastError(kErrorInvalidHandle);
-    return 0;
-  }
-  if (slot->kind == SlotKind::Self) {
-    // An exit status holds 8 bits: all bits set reads as 255.
-    std::fflush(nullptr);
-    std::_Exit(static_cast<int>(exitCode & 0xFFu));
-  }
-  // Like Windows, refuse to terminate a process that has already ended, or
-  // has begun to: the kernel would drop the signal and a report would claim
-  // a termination that did not happen.
-  // The same holds for the two the kernel never lets SIGKILL reach: the
-  // first process of the program's own namespace (a container's main
-  // process, or the machine's init) and a kernel thread that ignores it.
-  // The start time is read last, closest to a signal by id.
-  if (slot->ownPid == 1 || IgnoresKill(slot->pid) ||
-      CheckProcess(slot->pid, slot->startTime) != Liveness::Running) {
-    SetLastError(kErrorAccessDenied);
-    return 0;
-  }
-  if (slot->kind == SlotKind::ProcessFd) {
-    if (PidfdSendSignal(slot->fd, SIGKILL) == 0) return 1;
-  } else if (kill(static_cast<pid_t>(slot->ownPid), SIGKILL) == 0) {
-    return 1;
-  }
-  SetLastError(ErrorFromErrno(errno));
-  return 0;
-}
 
 namespace {
 
@@ -80,8 +42,8 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
     const ProcessSlot* slot = SlotForHandle(processes[i]);
     ended[i] = slot == nullptr || slot->kind == SlotKind::Self;
     if (ended[i]) continue;
-    if (slot->kind == SlotKind::ProcessFd) {
-      descriptors[descriptorCount] = {slot->fd, POLLIN, 0};
+    if (slot->pinned.fd >= 0) {
+      descriptors[descriptorCount] = {slot->pinned.fd, POLLIN, 0};
       owners[descriptorCount++] = i;
     } else {
       byId[idCount++] = i;
@@ -93,7 +55,7 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
     for (std::size_t k = 0; k < idCount; ++k) {
       const std::size_t i = byId[k];
       const ProcessSlot* slot = SlotForHandle(processes[i]);
-      if (!ended[i] && CheckProcess(slot->pid, slot->startTime) == Liveness::Gone) {
+      if (!ended[i] && !StillRuns(slot->pinned)) {
         ended[i] = true;
         --idsLeft;
       }

@@ -1,0 +1,50 @@
+// Confirm before signalling: the one rule by which the Linux backend takes a
+// process the walk listed. It is signalled only once it is pinned (by its
+// process descriptor where there is one), proven to bear the number /proc
+// listed it under, and read once more, last before the signal, to be still
+// the process listed under that name.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/linux/snapshot.h"
+
+namespace stopex::linux_backend {
+
+// What a check found: error 0 where the process is the one listed, else the
+// Windows error code to report and what the code does not say (null where
+// it says all).
+struct Verdict {
+  std::uint32_t error = 0;
+  const char* reason = nullptr;
+  // The process is the one listed, but no signal would end it: it has begun
+  // to end already, or is a kernel thread or the first process of the
+  // program's own namespace. Terminating it fails, as on Windows (error 5).
+  bool unending = false;
+};
+
+// A listed process as the backend holds it once opened.
+struct Pinned {
+  int fd = -1;               // its process descriptor; -1: held by number
+  std::uint32_t ownPid = 0;  // its number in the program's own namespace
+  Record listed;
+};
+
+// Opens the process listed: finds its number here, pins it by a process
+// descriptor where there is room for one (a descriptor of a /proc of another
+// namespace must confirm the number listed), and reads it a last time. By
+// number alone only where /proc is of the program's own namespace.
+Verdict Pin(const Listed& listed, bool roomForDescriptor, Pinned* pinned);
+
+// Sends the signal to the process pinned: 0, or -1 with errno set.
+int Signal(const Pinned& pinned, int signal);
+
+// Whether the process a descriptor pins has ended since (a descriptor
+// becomes readable then); false for a process held by number.
+bool EndedSincePinned(const Pinned& pinned);
+
+// Whether the process a number alone stands for is still the one pinned and
+// runs: the wait's look at a process that has no descriptor.
+bool StillRuns(const Pinned& pinned);
+
+}  // namespace stopex::linux_backend
