@@ -1,5 +1,7 @@
 # bash completion for stopex: the names of the running processes, taken from
-# the program's own list (the very names it matches), then -t and -ts.
+# the program's own list (the very names it matches), then -t and -ts. A name
+# that cannot be typed back (empty, "." or "..", or shown with a "?") is not
+# offered; one that begins with "-" is offered as a path, ./NAME.
 # Names are compared and offered as they are: none of them is ever expanded
 # or run, whatever it holds.
 
@@ -7,7 +9,7 @@ _stopex() {
   local cur=${COMP_WORDS[COMP_CWORD]} word i named=
   for ((i = 1; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
-    [[ $word == [-/]* ]] || named=1
+    [[ $word == -* ]] || named=1
   done
   COMPREPLY=()
   if [[ -n $named || $cur == -* ]]; then
@@ -18,7 +20,11 @@ _stopex() {
   fi
   local program=${COMP_WORDS[0]} name quoted
   while IFS= read -r name; do
-    if [[ -n $name && $name == "$cur"* ]]; then
+    case $name in
+      '' | . | .. | *'?'*) continue ;;
+      -*) name=./$name ;;
+    esac
+    if [[ $name == "$cur"* ]]; then
       printf -v quoted '%q' "$name"
       COMPREPLY+=("$quoted")
     fi

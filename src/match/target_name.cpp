@@ -36,12 +36,24 @@ const char* FindBackslash(const char* text, LeadBytePredicate isLeadByte) {
   return nullptr;
 }
 
+// Posix: the text after the last "/", whole; "." and ".." name folders.
+std::size_t LastComponent(const char* argument, char* result) {
+  const char* slash = std::strrchr(argument, '/');
+  const char* component = slash == nullptr ? argument : slash + 1;
+  const std::size_t length = std::strlen(component);
+  if (IsDotOrDotDot(component, length)) return 0;
+  const std::size_t kept = length < kTargetNameMax ? length : kTargetNameMax;
+  std::memcpy(result, component, kept);
+  result[kept] = '\0';
+  return length;
+}
+
 }  // namespace
 
 std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
                              char* result, PathRules rules) {
-  const bool windows = rules == PathRules::Windows;
   result[0] = '\0';
+  if (rules == PathRules::Posix) return LastComponent(argument, result);
   const std::size_t length = strnlen(argument, kTargetNameMax);
 
   // One pass over the considered prefix finds the last separator and the last
@@ -57,7 +69,7 @@ std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
       i += 2;
       continue;
     }
-    if (c == '/' || (windows && (c == '\\' || (c == ':' && i == 1)))) {
+    if (c == '/' || c == '\\' || (c == ':' && i == 1)) {
       componentStart = i + 1;
       lastDot = length;
     } else if (c == '.') {
@@ -86,7 +98,11 @@ std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
 
 bool MatchImageName(const char* imageName, const char* targetName, LeadBytePredicate isLeadByte,
                     PathRules rules) {
-  const char* firstBackslash = rules == PathRules::Windows ? FindBackslash(imageName, isLeadByte) : nullptr;
+  if (rules == PathRules::Posix) {
+    const std::size_t length = std::strlen(targetName);
+    return length != 0 && length <= kComponentPartMax && std::strcmp(imageName, targetName) == 0;
+  }
+  const char* firstBackslash = FindBackslash(imageName, isLeadByte);
   if (firstBackslash == nullptr) return std::strcmp(imageName, targetName) == 0;
 
   // The pattern is "\" followed by the target; only its first occurrence counts.

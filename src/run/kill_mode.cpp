@@ -46,7 +46,7 @@ void PassOver(RunState& state, std::uint32_t processId) {
   Append(message, "stopex: process ");
   AppendNumber(message, processId);
   Append(message, " left alone: its name only resembles ");
-  Append(message, state.targetName);
+  Append(message, state.shownTarget);
   Append(message, "\n");
   Write(message, state.err);
 }

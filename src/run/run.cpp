@@ -4,10 +4,12 @@
 #include "run/run.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "match/target_name.h"
 #include "platform/exit_status.h"
+#include "platform/memory.h"
 #include "platform/process_api.h"
 #include "run/kill_mode.h"
 #include "run/report.h"
@@ -18,14 +20,26 @@ namespace stopex {
 void PrepareTargetName(RunState& state) {
   char reduced[kTargetNameSize];
   state.pathRules = WindowsPaths() ? PathRules::Windows : PathRules::Posix;
-  ReduceTargetName(state.options.target, IsDBCSLeadByte, reduced, state.pathRules);
+  const char* target = state.options.target;
+  const std::size_t length = ReduceTargetName(target, IsDBCSLeadByte, reduced, state.pathRules);
   lstrcpyA(state.targetName, reduced);
   CharUpperA(state.targetName);
+  // Reports show the name whole, even where it is longer than any that
+  // matches, and never a character a terminal would act on.
+  const char* whole = length > kTargetNameMax ? target + std::strlen(target) - length : state.targetName;
+  const std::size_t size = std::strlen(whole) + 1;
+  state.shownTarget = static_cast<char*>(Resize(nullptr, size, 1));
+  std::memcpy(state.shownTarget, whole, size);
+  ShowableName(CharUpperA(state.shownTarget));
 }
 
-void Print(RunState& state, const Message& message) {
-  if (!Write(message, state.out) && state.outputError == 0) state.outputError = errno != 0 ? errno : EIO;
+void Print(RunState& state, const char* text, std::size_t length) {
+  if (std::fwrite(text, 1, length, state.out) != length && state.outputError == 0) {
+    state.outputError = errno != 0 ? errno : EIO;
+  }
 }
+
+void Print(RunState& state, const Message& message) { Print(state, message.text, message.length); }
 
 void FinishOutput(RunState& state) {
   if (state.outputFinished) return;
@@ -74,9 +88,16 @@ void TestEntry(RunState& state) {
 // Silenced, nothing is said at all, not even that a process may be hidden.
 void TestReport(RunState& state) {
   if (state.options.silent != 0) return;
+  const char* words = state.runStatus != kExitSuccess ? " wasn't running " : " was running ";
+  const char* shown = state.shownTarget != nullptr ? state.shownTarget : "";  // none without a target
+  const std::size_t length = std::strlen(shown);
   Message message;
-  Append(message, state.targetName);
-  Append(message, state.runStatus != kExitSuccess ? " wasn't running " : " was running ");
+  if (length + std::strlen(words) > sizeof message.text) {
+    Print(state, shown, length);  // too long for one message: the name goes first
+  } else {
+    Append(message, shown);
+  }
+  Append(message, words);
   Print(state, message);
   if (state.runStatus != kExitSuccess) SayWhatMayBeHidden(state);
 }
@@ -101,14 +122,9 @@ const char* MissingEntryPoint(const ProcessApi& api) {
   return nullptr;
 }
 
-}  // namespace
-
-int Run(const RunOptions& options, std::FILE* out, std::FILE* err) {
-  const ModeSteps& mode = StepsOf(SelectRunMode(options));
-  RunState state;
-  state.options = options;
-  state.out = out;
-  state.err = err;
+int Walk(RunState& state, const ModeSteps& mode) {
+  const RunOptions& options = state.options;
+  std::FILE* err = state.err;
 
   state.runStatus = kExitFailure;
   if (options.target == nullptr) {
@@ -155,6 +171,18 @@ int Run(const RunOptions& options, std::FILE* out, std::FILE* err) {
   if (mode.afterWalk != nullptr) mode.afterWalk(state);
   FinishOutput(state);
   return state.runStatus;
+}
+
+}  // namespace
+
+int Run(const RunOptions& options, std::FILE* out, std::FILE* err) {
+  RunState state;
+  state.options = options;
+  state.out = out;
+  state.err = err;
+  const int status = Walk(state, StepsOf(SelectRunMode(options)));
+  std::free(state.shownTarget);
+  return status;
 }
 
 }  // namespace stopex

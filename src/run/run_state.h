@@ -31,6 +31,7 @@ struct RunState {
   RunOptions options;
   int runStatus = 1;  // becomes the exit status
   char targetName[kTargetNameSize] = {};  // empty unless a target was given
+  char* shownTarget = nullptr;  // the target as reports show it, once prepared
   PathRules pathRules = PathRules::Windows;  // how the target and the image names are read
   ProcessApi api;
   Handle snapshot = kInvalidHandleValue;
@@ -51,6 +52,7 @@ struct RunState {
 // Writes a message on standard output, keeping the reason of the first
 // failure for FinishOutput.
 void Print(RunState& state, const Message& message);
+void Print(RunState& state, const char* text, std::size_t length);
 
 // Writes out what standard output still holds. Where any write to it
 // failed, says so on standard error, once, and list mode ends with status 1:

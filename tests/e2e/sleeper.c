@@ -46,6 +46,10 @@ int main(int argc, char** argv) {
     if (pthread_create(&thread, NULL, wait_forever, NULL) != 0) return 1;
     pthread_exit(NULL);
   }
+  if (argc == 3 && strcmp(argv[1], "-n") == 0) {
+    prctl(PR_SET_NAME, argv[2]);
+    for (;;) pause();
+  }
   if (argc == 3 && strcmp(argv[1], "-z") == 0) {
     pid_t child = fork();
     if (child == 0) {

@@ -26,7 +26,34 @@ def resident_megabytes(process):
         return int(file.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") >> 20
 
 
+def comm(process):
+    with open(f"/proc/{process.pid}/comm", "rb") as file:
+        return file.read()[:-1]
+
+
 class KillMode(TestCase):
+    def test_a_target_is_its_last_component_whole_and_reaches_only_what_is_listed_so(self):
+        tag = unique("q", 4)
+        # The name a process gives itself, what is typed, and whether it ends.
+        cases = [("", "/tmp/", False), ("", ".", False), ("", "..", False), ("", "", False),
+                 ("." + tag, ".." + tag, False), (".." + tag, ".." + tag, True),
+                 (tag + "/" + tag, tag + "?" + tag, False), (tag + "\x1b", tag + "?", False)]
+        for name, target, ends in cases:
+            with self.subTest(name=name, target=target), Sleepers() as sleepers:
+                process = sleepers.start(tag, args=["-n", name],
+                                         wait_for=lambda: sleepers.processes and comm(sleepers.processes[-1]) == name.encode())
+                listed = run([]).stdout.split(b"\n")
+                self.assertNotIn(name.encode(), listed if "/" in name or "\x1b" in name else [])
+                result = run([target])
+                self.assertEqual(result.returncode, 0 if ends else (7 if "?" in target else 1))
+                self.assertEqual(result.stdout, target.upper().encode() + b" Killed." if ends else b"")
+                self.assertEqual(killed(process) if ends else process.poll(), True if ends else None)
+        # A C1 control (CSI) is shown as one "?", never written raw.
+        with Sleepers() as sleepers:
+            sleepers.start(tag, args=["-n", tag + "\u009b2J"],
+                           wait_for=lambda: comm(sleepers.processes[-1]) == (tag + "\u009b2J").encode())
+            self.assertIn(tag.encode() + b"?2J", run([]).stdout.split(b"\n"))
+
     def test_kills_every_match_and_nothing_else(self):
         name = unique()
         upper = name.upper().encode()

@@ -63,16 +63,23 @@ TEST(ReduceTargetName, ReadsPosixPathsWithSlashesAlone) {
   } cases[] = {
       {"/usr/sbin/nginx", "nginx"}, {"zqfoo\\zqbar", "zqfoo\\zqbar"}, {"C:x", "C:x"},
       {"/tmp/a\\b/c:d", "c:d"},   {"dir/", ""},                        {"\\", "\\"},
+      // The component whole: no dot rules, no cut; "." and ".." name folders.
+      {"..x", "..x"}, {"/tmp/...", "..."}, {"x.", "x."}, {".", ""}, {"/tmp/..", ""}, {"/", ""}, {"", ""},
+      {std::string(300, 'a') + ".exe", std::string(300, 'a') + ".exe"},
   };
   for (const auto& c : cases) {
     char result[kTargetNameSize];
-    ReduceTargetName(c.argument.c_str(), NoLeadBytes, result, PathRules::Posix);
-    EXPECT_EQ(std::string(result), c.expected) << c.argument;
+    const std::size_t length = ReduceTargetName(c.argument.c_str(), NoLeadBytes, result, PathRules::Posix);
+    EXPECT_EQ(length, c.expected.size()) << c.argument;
+    EXPECT_EQ(std::string(result), c.expected.substr(0, kTargetNameMax)) << c.argument;
   }
   EXPECT_FALSE(MatchImageName("ZQFOO\\ZQBAR", "ZQBAR", NoLeadBytes, PathRules::Posix));
   EXPECT_FALSE(MatchImageName("ZQDIR\\", "", NoLeadBytes, PathRules::Posix));
   EXPECT_TRUE(MatchImageName("ZQFOO\\ZQBAR", "ZQFOO\\ZQBAR", NoLeadBytes, PathRules::Posix));
-  EXPECT_TRUE(MatchImageName("", "", NoLeadBytes, PathRules::Posix));
+  // A folder, or a name longer than any file name, matches nothing.
+  EXPECT_FALSE(MatchImageName("", "", NoLeadBytes, PathRules::Posix));
+  EXPECT_FALSE(MatchImageName(std::string(256, 'A').c_str(), std::string(256, 'A').c_str(), NoLeadBytes, PathRules::Posix));
+  EXPECT_TRUE(MatchImageName(std::string(255, 'A').c_str(), std::string(255, 'A').c_str(), NoLeadBytes, PathRules::Posix));
 }
 
 TEST(ReduceTargetName, BoundsEveryPartOfALongArgument) {
