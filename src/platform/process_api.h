@@ -82,10 +82,22 @@ std::uint32_t ProcessEntrySize();
 std::uint32_t GetCurrentProcessId();
 
 // Opens a process for termination; null on failure (see GetLastError).
+// Error 87 says that no process with that id is there to be opened: it has
+// gone, or (Linux) the id now stands for another process than was listed.
+// - Windows: any process by id; the handle pins it, and CompareListedName
+//   then tells whether it is still the process listed.
+// - Linux: only the process of the entry the walk handed out last (kill
+//   mode opens each match right after its entry), and only once the backend
+//   has confirmed it to be the very process listed, pinned by its process
+//   descriptor where there is one, and read a last time; CompareListedName
+//   has nothing left to check.
+// - The program's own process (GetCurrentProcessId): always, on both.
 Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t processId);
 
 // Starts the termination; nonzero on success, zero on failure. Terminating the
-// program's own process does not return on a real system.
+// program's own process does not return on a real system. Error 5 says that
+// the caller may not end the process, or that it has ended, or begun to,
+// since it was opened: no signal would reach it.
 int TerminateProcess(Handle process, std::uint32_t exitCode);
 
 int CloseHandle(Handle handle);

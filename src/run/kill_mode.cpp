@@ -1,7 +1,9 @@
-// Kill mode: every match is opened, checked to be the very process that was
-// listed under that name, terminated and reported during the walk; after it,
-// all of them are waited for together, and the program's own process, when
-// it matched, is terminated last.
+// Kill mode: every match is opened right after its entry, checked to be the
+// very process that was listed under that name (by the backend as it opens
+// it, and here where the backend leaves the name to compare: see OpenProcess
+// and CompareListedName), terminated and reported during the walk; after
+// it, all of them are waited for together, and the program's own process,
+// when it matched, is terminated last.
 #include "run/kill_mode.h"
 
 #include <cstdlib>
