@@ -45,7 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(length < stopex::kExeFileSize);
   for (std::size_t i = 0; i < length; ++i) {
     const auto c = static_cast<unsigned char>(field[i]);
-    FUZZ_CHECK(c >= 0x20 && c != 0x7F);
+    FUZZ_CHECK(c >= 0x20 && c != 0x7F && c != '/');
+    // A C1 control only as a byte of another UTF-8 character: never C2 80-9F.
+    const auto before = i > 0 ? static_cast<unsigned char>(field[i - 1]) : 0u;
+    FUZZ_CHECK(c < 0x80 || c > 0x9F || (before >= 0x80 && before != 0xC2));
   }
   return 0;
 }

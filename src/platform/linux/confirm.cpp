@@ -175,13 +175,16 @@ Verdict Pin(const Listed& listed, bool roomForDescriptor, Pinned* pinned) {
   return verdict;
 }
 
-int Signal(const Pinned& pinned, int signal) {
-  return pinned.fd >= 0 ? PidfdSendSignal(pinned.fd, signal) : kill(static_cast<pid_t>(pinned.ownPid), signal);
-}
-
-bool EndedSincePinned(const Pinned& pinned) {
+// Like Windows, a process that has ended, or begun to, is not terminated
+// again: the kernel would drop the signal, and a report would claim a
+// termination that did not happen. A process descriptor becomes readable
+// once its process has ended.
+Verdict Terminate(const Pinned& pinned, bool unending) {
   pollfd descriptor{pinned.fd, POLLIN, 0};
-  return pinned.fd >= 0 && poll(&descriptor, 1, 0) > 0;
+  if (unending || (pinned.fd >= 0 && poll(&descriptor, 1, 0) > 0)) return {kErrorAccessDenied};
+  const int sent = pinned.fd >= 0 ? PidfdSendSignal(pinned.fd, SIGKILL)
+                                  : kill(static_cast<pid_t>(pinned.ownPid), SIGKILL);
+  return sent == 0 ? Verdict{} : Verdict{ErrorFromErrno(errno)};
 }
 
 bool StillRuns(const Pinned& pinned) {

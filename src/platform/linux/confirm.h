@@ -36,12 +36,9 @@ struct Pinned {
 // number alone only where /proc is of the program's own namespace.
 Verdict Pin(const Listed& listed, bool roomForDescriptor, Pinned* pinned);
 
-// Sends the signal to the process pinned: 0, or -1 with errno set.
-int Signal(const Pinned& pinned, int signal);
-
-// Whether the process a descriptor pins has ended since (a descriptor
-// becomes readable then); false for a process held by number.
-bool EndedSincePinned(const Pinned& pinned);
+// Sends SIGKILL to the process pinned, unless Pin found that no signal
+// would end it (unending) or it has ended since: error 5 then.
+Verdict Terminate(const Pinned& pinned, bool unending);
 
 // Whether the process a number alone stands for is still the one pinned and
 // runs: the wait's look at a process that has no descriptor.

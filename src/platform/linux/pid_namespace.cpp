@@ -14,13 +14,20 @@
 
 namespace stopex::linux_backend {
 
+// The link is read once for each /proc the backend is pointed at: the
+// program's own number does not change while it runs.
 std::uint32_t ListedSelf() {
+  static const char* readFrom = nullptr;
+  static std::uint32_t pid = 0;
+  if (readFrom == ProcRoot() && pid != 0) return pid;
   char path[256];
   char text[16];
   std::snprintf(path, sizeof path, "%s/self", ProcRoot());
   const ssize_t n = readlink(path, text, sizeof text);
-  std::uint32_t pid = 0;
-  return n > 0 && ParseProcessId({text, static_cast<std::size_t>(n)}, &pid) ? pid : 0;
+  pid = 0;
+  if (n > 0 && !ParseProcessId({text, static_cast<std::size_t>(n)}, &pid)) pid = 0;
+  readFrom = ProcRoot();
+  return pid;
 }
 
 bool ReadView(int rootFd, ProcView* view) {

@@ -165,6 +165,16 @@ bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffe
   return whole;
 }
 
+ExeId ReadExeId(int rootFd, const char* path, bool* deleted) {
+  char exe[64];
+  std::snprintf(exe, sizeof exe, "%s/exe", path);
+  struct stat info {};
+  if (fstatat(rootFd, exe, &info, 0) != 0) return {};
+  if (deleted != nullptr) *deleted = info.st_nlink == 0;
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+
 bool ReadStatus(int rootFd, const char* path, StatusFields* fields) {
   char file[32];
   std::snprintf(file, sizeof file, "%s/status", path);

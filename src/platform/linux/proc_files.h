@@ -76,6 +76,18 @@ const char* ProcRoot();
 // fabricated passes.
 const char* WhyNotProcRoot(int rootFd);
 
+// Which executable a process runs: its device and inode, 0 and 0 where it
+// has none to be seen (a kernel thread, a process that has gone).
+struct ExeId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const ExeId&) const = default;
+};
+
+// The executable behind PATH/exe below the root (PATH a number, or
+// "N/task/T"): its identity, and whether it has been deleted.
+ExeId ReadExeId(int rootFd, const char* path, bool* deleted = nullptr);
+
 // Reads and parses PATH/status below the root (PATH a number, or "self");
 // false when it cannot be read whole.
 bool ReadStatus(int rootFd, const char* path, StatusFields* fields);

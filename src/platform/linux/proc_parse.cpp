@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/process_api.h"
 
 namespace stopex {
 namespace {
@@ -190,7 +189,7 @@ void StoreImageName(std::string_view name, char* field, std::size_t fieldSize) {
   const std::size_t length = name.size() < fieldSize - 1 ? name.size() : fieldSize - 1;
   std::copy_n(name.data(), length, field);
   field[length] = '\0';
-  ShowableName(field);
+  ShowAsName(field);
 }
 
 namespace {
@@ -212,7 +211,7 @@ std::size_t Utf8Length(const unsigned char* p) {
 // in UTF-8, or a byte 0x80 to 0x9F of no UTF-8 character); a "/" is never
 // part of a file's name, so that a name holding one could be typed as
 // another's. Each is shown as one "?", which no target may hold.
-char* ShowableName(char* text) {
+void ShowAsName(char* text) {
   auto* from = reinterpret_cast<unsigned char*>(text);
   auto* to = from;
   while (*from != 0) {
@@ -228,7 +227,6 @@ char* ShowableName(char* text) {
     }
   }
   *to = 0;
-  return text;
 }
 
 }  // namespace stopex

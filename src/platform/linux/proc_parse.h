@@ -91,7 +91,13 @@ std::string_view CompleteName(std::string_view kernelName, std::string_view cmdl
                               std::string_view exePath);
 
 // Copies a name into a terminated image-name field of the given size,
-// cutting it to fit, and shows it as ShowableName does.
+// cutting it to fit, and shows it as ShowAsName does.
 void StoreImageName(std::string_view name, char* field, std::size_t fieldSize);
+
+// Shows a terminated name in place as it may be written: each character a
+// terminal acts on (C0 controls, DEL, the C1 controls in UTF-8 or as a byte
+// of no UTF-8 character) and each "/" becomes one "?", which no target may
+// hold. Letters stay as they are, in UTF-8 or single bytes.
+void ShowAsName(char* text);
 
 }  // namespace stopex

@@ -4,8 +4,6 @@
 // even.
 #include "platform/linux/process_handles.h"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -108,15 +106,9 @@ int TerminateProcess(Handle process, std::uint32_t exitCode) {
     std::fflush(nullptr);
     std::_Exit(static_cast<int>(exitCode & 0xFFu));
   }
-  // Like Windows, a process that has ended, or begun to, is not terminated
-  // again: the kernel would drop the signal, and a report would claim a
-  // termination that did not happen.
-  if (slot->unending || EndedSincePinned(slot->pinned)) {
-    SetLastError(kErrorAccessDenied);
-    return 0;
-  }
-  if (Signal(slot->pinned, SIGKILL) == 0) return 1;
-  SetLastError(ErrorFromErrno(errno));
+  const Verdict verdict = Terminate(slot->pinned, slot->unending);
+  if (verdict.error == 0) return 1;
+  SetLastError(verdict.error);
   return 0;
 }
 

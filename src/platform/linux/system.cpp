@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/linux/proc_parse.h"
 #include "platform/process_api.h"
 
 namespace stopex {
@@ -26,6 +27,11 @@ bool IsDBCSLeadByte(unsigned char) { return false; }
 // A name is the bytes the kernel holds, never a rendering of them; the
 // process the snapshot saw is made sure of when it is opened.
 ListedName CompareListedName(Handle, std::uint32_t, const char*) { return ListedName::Exact; }
+
+char* ShowableName(char* text) {
+  ShowAsName(text);
+  return text;
+}
 
 bool StandardOutputIsCharacterDevice() {
   struct stat info {};

@@ -1,0 +1,28 @@
+// One process's record as the walk lists it: the name the process list
+// shows, and what identifies the process behind it.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/linux/proc_files.h"
+#include "platform/process_api.h"
+
+namespace stopex::linux_backend {
+
+struct Record {
+  std::uint32_t pid = 0;
+  std::uint64_t startTime = 0;
+  char kernelName[32] = {};  // the name the kernel holds, as its stat line gives it
+  bool completed = false;    // the listed name was completed from argv[0] or the executable
+  char folder[48] = {};      // where it was: the folder it was read from ("N", or a
+  ExeId exe;                 // thread's "N/task/T"), and the executable run then
+  char name[kExeFileSize] = {};  // as the list shows it
+};
+
+// Reads the record of the process /proc lists as pid; false for a process
+// that is gone or has ended (it runs no more and cannot be terminated), for
+// one whose files cannot be read whole, and for a folder whose record bears
+// another number: one process's folder mounted over another's.
+bool ReadRecord(int rootFd, std::uint32_t pid, Record* record);
+
+}  // namespace stopex::linux_backend
