@@ -1,6 +1,7 @@
 """The built stopex on Linux: kill mode against real processes and decoys."""
 
 import os
+import random
 import shutil
 import signal
 import time
@@ -31,6 +32,24 @@ def comm(process):
         return file.read()[:-1]
 
 
+def show(name):
+    """The name as the list shows it: what a terminal acts on, and "/", as "?"."""
+    out, i = b"", 0
+    while i < len(name):
+        length = next((n for n in (2, 3, 4) if name[i] >= 0x80 and valid(name[i:i + n])), 1)
+        code = ord(name[i:i + length].decode("latin-1" if length == 1 else "utf-8"))
+        out += b"?" if code < 0x20 or 0x7F <= code <= 0x9F or code == 0x2F else name[i:i + length]
+        i += length
+    return out
+
+
+def valid(text):
+    try:
+        return len(text.decode()) == 1
+    except UnicodeDecodeError:
+        return False
+
+
 class KillMode(TestCase):
     def test_a_target_is_its_last_component_whole_and_reaches_only_what_is_listed_so(self):
         tag = unique("q", 4)
@@ -48,6 +67,24 @@ class KillMode(TestCase):
                 self.assertEqual(result.returncode, 0 if ends else (7 if "?" in target else 1))
                 self.assertEqual(result.stdout, target.upper().encode() + b" Killed." if ends else b"")
                 self.assertEqual(killed(process) if ends else process.poll(), True if ends else None)
+        # Random names: each listed name that can be typed back finds its
+        # process and terminates exactly the processes listed under it.
+        names = {tag.encode() + os.urandom(random.randrange(0, 11)).replace(b"\0", b"x") for _ in range(30)}
+        with Sleepers() as sleepers:
+            processes = {name: sleepers.start(tag, args=[b"-n", name]) for name in names}
+            for name, process in processes.items():
+                while comm(process) != name:
+                    time.sleep(0.01)
+            listed = set(run([]).stdout.split(b"\n"))
+            shown = {name: show(name) for name in names}
+            self.assertLessEqual(set(shown.values()), listed)
+            for target in sorted({s for s in shown.values() if b"?" not in s}, key=len, reverse=True):
+                result = run([target])
+                ended = {name for name in names if shown[name].upper() == target.upper()}
+                self.assertEqual(result.stdout, (target.upper() + b" Killed.") * len(ended))
+                for name in ended:
+                    self.assertTrue(killed(processes.pop(name)), name)
+                self.assertTrue(all(process.poll() is None for process in processes.values()))
         # A C1 control (CSI) is shown as one "?", never written raw.
         with Sleepers() as sleepers:
             sleepers.start(tag, args=["-n", tag + "\u009b2J"],

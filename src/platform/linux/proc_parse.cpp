@@ -1,5 +1,7 @@
 #include "platform/linux/proc_parse.h"
 
+#include "platform/linux/shown_name.h"
+
 #include <algorithm>
 
 
@@ -190,43 +192,6 @@ void StoreImageName(std::string_view name, char* field, std::size_t fieldSize) {
   std::copy_n(name.data(), length, field);
   field[length] = '\0';
   ShowAsName(field);
-}
-
-namespace {
-
-// The length of the UTF-8 character at p (2 to 4 bytes), or 0 where none
-// begins there.
-std::size_t Utf8Length(const unsigned char* p) {
-  const std::size_t length = p[0] >= 0xC2 && p[0] <= 0xDF ? 2 : p[0] >= 0xE0 && p[0] <= 0xEF ? 3
-                             : p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-  }
-  return length;
-}
-
-}  // namespace
-
-// A terminal acts on C0 controls, DEL and the C1 controls (U+0080 to U+009F
-// in UTF-8, or a byte 0x80 to 0x9F of no UTF-8 character); a "/" is never
-// part of a file's name, so that a name holding one could be typed as
-// another's. Each is shown as one "?", which no target may hold.
-void ShowAsName(char* text) {
-  auto* from = reinterpret_cast<unsigned char*>(text);
-  auto* to = from;
-  while (*from != 0) {
-    const std::size_t length = Utf8Length(from);
-    if (length == 2 && from[0] == 0xC2 && from[1] <= 0x9F) {
-      *to++ = '?';
-      from += 2;
-    } else if (length != 0) {
-      for (std::size_t i = 0; i < length; ++i) *to++ = *from++;
-    } else {
-      const unsigned char c = *from++;
-      *to++ = c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == '/' ? '?' : c;
-    }
-  }
-  *to = 0;
 }
 
 }  // namespace stopex

@@ -94,10 +94,4 @@ std::string_view CompleteName(std::string_view kernelName, std::string_view cmdl
 // cutting it to fit, and shows it as ShowAsName does.
 void StoreImageName(std::string_view name, char* field, std::size_t fieldSize);
 
-// Shows a terminated name in place as it may be written: each character a
-// terminal acts on (C0 controls, DEL, the C1 controls in UTF-8 or as a byte
-// of no UTF-8 character) and each "/" becomes one "?", which no target may
-// hold. Letters stay as they are, in UTF-8 or single bytes.
-void ShowAsName(char* text);
-
 }  // namespace stopex

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/linux/proc_parse.h"
+#include "platform/linux/shown_name.h"
 #include "platform/process_api.h"
 
 namespace stopex {
