@@ -130,6 +130,21 @@ TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
   EXPECT_EQ(listing[12].second, "averyveryverylo");
 }
 
+// mountinfo is read line by line: the mount on top of /proc is found at the
+// end of a file far longer than any buffer.
+TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
+  const std::string self = std::to_string(getpid());
+  Write(self + "/status", "CapEff:\t0000000000000000\n");
+  const std::string other = "30 1 0:40 / /mnt/" + std::string(3000, 'm') + " rw - tmpfs none rw\n";
+  std::string lines;
+  for (int i = 0; i < 6000; ++i) lines += other;  // 18 MB
+  Write(self + "/mountinfo", lines + "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
+  ASSERT_NE(DescribeHiddenProcesses(), nullptr);
+  EXPECT_STREQ(DescribeHiddenProcesses(), "/proc is mounted with hidepid: other users' processes are hidden from this one");
+  Write(self + "/mountinfo", lines + "22 1 0:21 / " + root_ + " rw - proc proc rw\n" + other);
+  EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+}
+
 TEST_F(FakeProc, AMissingRootIsAFailedSnapshot) {
   SetProcRoot("/nonexistent/stopex");
   const ProcessApi api = BindProcessApi();
