@@ -32,23 +32,13 @@ void ReportFailure(RunState& state, const char* call) {
   // What the code does not say is said once, on standard error.
   if (why == nullptr || why == state.lastExplained) return;
   state.lastExplained = why;
-  Message explanation;
-  Append(explanation, "stopex: ");
-  Append(explanation, why);
-  Append(explanation, "\n");
-  Write(explanation, state.err);
+  Say(state.err, why);
 }
 
 // A process whose own name the code page cannot hold exactly was listed
 // under a look-alike of it: it is not the process asked for.
 void PassOver(RunState& state, std::uint32_t processId) {
-  Message message;
-  Append(message, "stopex: process ");
-  AppendNumber(message, processId);
-  Append(message, " left alone: its name only resembles ");
-  Append(message, state.targetName);
-  Append(message, "\n");
-  Write(message, state.err);
+  Say(state.err, "process ", processId, " left alone: its name only resembles ", state.targetName);
 }
 
 // Opens and terminates one process, once it is known to be the very process
@@ -130,13 +120,7 @@ void AfterWalk(RunState& state) {
   if (list.count != 0) WaitForProcesses(list.handles, list.count, kEndingMilliseconds, list.ended);
   for (std::size_t i = 0; i < list.count; ++i) {
     if (!list.ended[i]) {
-      Message message;
-      Append(message, "stopex: ");
-      Append(message, list.processes[i].imageName);
-      Append(message, " (process ");
-      AppendNumber(message, list.processes[i].processId);
-      Append(message, ") is still ending\n");
-      Write(message, state.err);
+      Say(state.err, list.processes[i].imageName, " (process ", list.processes[i].processId, ") is still ending");
     }
     CloseHandle(list.handles[i]);
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fake_run.h"
+#include "run/report.h"
 
 namespace stopex {
 namespace {
@@ -16,6 +17,16 @@ using testing::Options;
 using testing::RunFake;
 using testing::Script;
 using Calls = std::vector<std::string>;
+
+// The program's own messages: its name, then the texts and numbers in order,
+// each message a line of its own.
+TEST(Report, SaysTheProgramsOwnMessageAsOneLine) {
+  std::FILE* err = std::tmpfile();
+  const char name[8] = "x.exe";
+  Say(err, name, " (process ", std::uint32_t{0}, ") and ", std::uint32_t{4294967295u}, "");
+  Say(err, "alone");
+  EXPECT_EQ(testing::ReadAll(err), "stopex: x.exe (process 0) and 4294967295\nstopex: alone\n");
+}
 
 TEST(RunDriver, ListsEveryImageNameAsDeliveredInSnapshotOrder) {
   Script({{8, "C:\\WINDOWS\\Explorer.EXE"}, {4, "System"}, {12, "stopex.exe"}, {3, ""}});
