@@ -71,7 +71,7 @@ Handle Terminate(RunState& state, std::uint32_t processId, const char* listedNam
 // Keeps the handle of a terminated process until the walk is over.
 void Keep(TerminatedProcesses& list, Handle process, const ProcessEntry& entry) {
   if (list.count == list.capacity) {
-    list.capacity = list.capacity == 0 ? 16 : list.capacity * 2;
+    list.capacity = Grown(list.capacity, 16);
     list.handles = static_cast<Handle*>(Resize(list.handles, list.capacity, sizeof(Handle)));
     list.ended = static_cast<bool*>(Resize(list.ended, list.capacity, sizeof(bool)));
     list.processes = static_cast<TerminatedProcess*>(Resize(list.processes, list.capacity, sizeof(TerminatedProcess)));

@@ -34,6 +34,17 @@ TEST(KillMode, AttemptsEveryMatchAndReportsEachOutcomeInOrder) {
   untold.openErrorText = "processes cannot be told apart";
   fake::FakeProcess untoldToo = untold;
   untoldToo.pid = 11;
+  // More matches than the first room for the terminated holds, twice over;
+  // the last one is still ending after the wait.
+  std::vector<fake::FakeProcess> many;
+  for (std::uint32_t pid = 100; pid < 140; ++pid) many.push_back({pid, "x.exe"});
+  many.back().keepsEnding = true;
+  Pids manyPids;
+  std::string manyKilled;
+  for (const auto& process : many) {
+    manyPids.push_back(process.pid);
+    manyKilled += "X.EXE Killed.";
+  }
   const Case cases[] = {
       {"two terminated", {{10, "x.exe"}, {11, "y.exe"}, {12, "C:\\B\\X.EXE"}}, 0,
        "X.EXE Killed.C:\\B\\X.EXE Killed.", {10, 12}},
@@ -48,6 +59,7 @@ TEST(KillMode, AttemptsEveryMatchAndReportsEachOutcomeInOrder) {
       {"unexplained failures", {untold, untoldToo, {12, "x.exe"}}, 0,
        "OpenProcess() failed, err = 5\nOpenProcess() failed, err = 5\nX.EXE Killed.", {12},
        "stopex: processes cannot be told apart\n"},
+      {"forty terminated", many, 0, manyKilled, manyPids, "stopex: X.EXE (process 139) is still ending\n"},
   };
   for (const Case& c : cases) {
     Script(c.snapshot);
