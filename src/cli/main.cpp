@@ -36,11 +36,7 @@ int main(int argc, char** argv) {
   // fullwidth "ｘ.exe" as "x.exe") names no process that the program could
   // tell apart: it is refused before anything else is looked at.
   if (!CommandLineIsExact()) {
-    Message message;
-    Append(message, "stopex: an argument cannot be written in this system's code page (");
-    AppendNumber(message, GetACP());
-    Append(message, ")\n");
-    Write(message, stderr);
+    Say(stderr, "an argument cannot be written in this system's code page (", GetACP(), ")");
     return kExitUsage;
   }
 

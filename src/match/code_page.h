@@ -19,14 +19,4 @@ inline std::size_t CharacterLength(const char* p, LeadBytePredicate isLeadByte) 
   return isLeadByte(static_cast<unsigned char>(p[0])) && p[1] != '\0' ? 2 : 1;
 }
 
-// Upper-cases the ASCII letters of a text in place and returns it, for
-// systems with no code-page rules of their own: bytes 0x80 and above stay
-// as they are, and so does every double-byte character.
-inline char* UpperAsciiLetters(char* text, LeadBytePredicate isLeadByte) {
-  for (char* p = text; *p != '\0'; p += CharacterLength(p, isLeadByte)) {
-    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
-  }
-  return text;
-}
-
 }  // namespace stopex

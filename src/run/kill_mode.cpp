@@ -34,23 +34,13 @@ void ReportFailure(RunState& state, const char* call) {
   // What the code does not say is said once, on standard error.
   if (why == nullptr || why == state.lastExplained) return;
   state.lastExplained = why;
-  Message explanation;
-  Append(explanation, "stopex: ");
-  Append(explanation, why);
-  Append(explanation, "\n");
-  Write(explanation, state.err);
+  Say(state.err, why);
 }
 
 // A process whose own name the code page cannot hold exactly was listed
 // under a look-alike of it: it is not the process asked for.
 void PassOver(RunState& state, std::uint32_t processId) {
-  Message message;
-  Append(message, "stopex: process ");
-  AppendNumber(message, processId);
-  Append(message, " left alone: its name only resembles ");
-  Append(message, state.shownTarget);
-  Append(message, "\n");
-  Write(message, state.err);
+  Say(state.err, "process ", processId, " left alone: its name only resembles ", state.shownTarget);
 }
 
 // Opens and terminates one process, once it is known to be the very process
@@ -83,7 +73,7 @@ Handle Terminate(RunState& state, std::uint32_t processId, const char* listedNam
 // Keeps the handle of a terminated process until the walk is over.
 void Keep(TerminatedProcesses& list, Handle process, const ProcessEntry& entry) {
   if (list.count == list.capacity) {
-    list.capacity = list.capacity == 0 ? 16 : list.capacity * 2;
+    list.capacity = Grown(list.capacity, 16);
     list.handles = static_cast<Handle*>(Resize(list.handles, list.capacity, sizeof(Handle)));
     list.ended = static_cast<bool*>(Resize(list.ended, list.capacity, sizeof(bool)));
     list.processes = static_cast<TerminatedProcess*>(Resize(list.processes, list.capacity, sizeof(TerminatedProcess)));
@@ -132,13 +122,7 @@ void AfterWalk(RunState& state) {
   if (list.count != 0) WaitForProcesses(list.handles, list.count, kEndingMilliseconds, list.ended);
   for (std::size_t i = 0; i < list.count; ++i) {
     if (!list.ended[i]) {
-      Message message;
-      Append(message, "stopex: ");
-      Append(message, list.processes[i].imageName);
-      Append(message, " (process ");
-      AppendNumber(message, list.processes[i].processId);
-      Append(message, ") is still ending\n");
-      Write(message, state.err);
+      Say(state.err, list.processes[i].imageName, " (process ", list.processes[i].processId, ") is still ending");
     }
     CloseHandle(list.handles[i]);
   }

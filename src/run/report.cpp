@@ -1,3 +1,4 @@
+// Messages built in one buffer and written with one call.
 #include "run/report.h"
 
 #include <cstring>

@@ -25,4 +25,19 @@ void AppendNumber(Message& message, std::uint32_t number);
 // errno saying why.
 bool Write(const Message& message, std::FILE* stream);
 
+// A piece of a message: a text as it stands, a number in unsigned decimal.
+inline void AppendPiece(Message& message, const char* text) { Append(message, text); }
+inline void AppendPiece(Message& message, std::uint32_t number) { AppendNumber(message, number); }
+
+// Writes the program's own message, "stopex: ", the pieces and a line end,
+// to the stream with one call.
+template <typename... Pieces>
+void Say(std::FILE* stream, const Pieces&... pieces) {
+  Message message;
+  Append(message, "stopex: ");
+  (AppendPiece(message, pieces), ...);
+  Append(message, "\n");
+  Write(message, stream);
+}
+
 }  // namespace stopex

@@ -46,22 +46,12 @@ void FinishOutput(RunState& state) {
   state.outputFinished = true;
   if (std::fflush(state.out) != 0 && state.outputError == 0) state.outputError = errno != 0 ? errno : EIO;
   if (state.outputError == 0) return;
-  Message message;
-  Append(message, "stopex: cannot write standard output: ");
-  Append(message, std::strerror(state.outputError));
-  Append(message, "\n");
-  Write(message, state.err);
+  Say(state.err, "cannot write standard output: ", std::strerror(state.outputError));
   if (SelectRunMode(state.options) == RunMode::List) state.runStatus = kExitFailure;
 }
 
 void SayWhatMayBeHidden(RunState& state) {
-  const char* why = DescribeHiddenProcesses();
-  if (why == nullptr) return;
-  Message message;
-  Append(message, "stopex: ");
-  Append(message, why);
-  Append(message, "\n");
-  Write(message, state.err);
+  if (const char* why = DescribeHiddenProcesses()) Say(state.err, why);
 }
 
 namespace {
@@ -135,11 +125,7 @@ int Walk(RunState& state, const ModeSteps& mode) {
 
   state.api = BindProcessApi();
   if (const char* missing = MissingEntryPoint(state.api)) {
-    Message message;
-    Append(message, "stopex: ");
-    Append(message, missing);
-    Append(message, " not found in KERNEL32.DLL\n");
-    Write(message, err);
+    Say(err, missing, " not found in KERNEL32.DLL");
     return kExitFailure;
   }
 
@@ -149,17 +135,11 @@ int Walk(RunState& state, const ModeSteps& mode) {
   state.snapshot = state.api.CreateToolhelp32Snapshot(kSnapProcess, 0);
   if (state.snapshot == kInvalidHandleValue) {
     const std::uint32_t code = GetLastError();
-    const char* why = DescribeLastError();
-    Message message;
-    Append(message, "stopex: cannot list the processes: ");
-    if (why != nullptr) {
-      Append(message, why);
+    if (const char* why = DescribeLastError()) {
+      Say(err, "cannot list the processes: ", why);
     } else {
-      Append(message, "error ");
-      AppendNumber(message, code);
+      Say(err, "cannot list the processes: error ", code);
     }
-    Append(message, "\n");
-    Write(message, err);
     return kExitFailure;
   }
   for (int more = state.api.Process32First(state.snapshot, &state.entry); more != 0;

@@ -5,6 +5,7 @@ terminated again however a test ends."""
 import os
 import random
 import shutil
+import signal
 import string
 import subprocess
 import tempfile
@@ -165,6 +166,20 @@ def wait_gone(process, seconds=10):
         return True
     except subprocess.TimeoutExpired:
         return False
+
+
+def killed(process, seconds=10):
+    """True when the process ended by SIGKILL within the time; with no time,
+    when it has ended already."""
+    return wait_gone(process, seconds) and process.returncode == -signal.SIGKILL
+
+
+def state(pid):
+    """The state letter /proc gives the process ("Z" once it has ended and
+    waits to be collected by its parent)."""
+    with open(f"/proc/{pid}/stat", "rb") as file:
+        line = file.read()
+    return line[line.rindex(b")") + 2:line.rindex(b")") + 3]
 
 
 class TestCase(unittest.TestCase):

@@ -3,23 +3,10 @@
 import os
 import random
 import shutil
-import signal
 import time
 import unittest
 
-from harness import STOPEX, Sleepers, TestCase, as_itself, run, unique, wait_gone
-
-
-def killed(process):
-    return wait_gone(process) and process.returncode == -signal.SIGKILL
-
-
-def state(process):
-    """The process's state letter in /proc ("Z" once it has ended and waits
-    to be collected by this test, its parent)."""
-    with open(f"/proc/{process.pid}/stat", "rb") as file:
-        line = file.read()
-    return line[line.rindex(b")") + 2:line.rindex(b")") + 3]
+from harness import STOPEX, Sleepers, TestCase, as_itself, killed, run, state, unique
 
 
 def resident_megabytes(process):
@@ -124,7 +111,7 @@ class KillMode(TestCase):
                         time.sleep(0.05)
                 result = run([name])
                 self.assertRun(result, 0, (name.upper().encode() + b" Killed.") * 4)
-                self.assertEqual([state(victim) for victim in victims], [b"Z"] * 4)
+                self.assertEqual([state(victim.pid) for victim in victims], [b"Z"] * 4)
                 for victim in victims:
                     self.assertTrue(killed(victim))
 

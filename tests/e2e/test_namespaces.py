@@ -13,7 +13,7 @@ import sys
 import time
 import unittest
 
-from harness import STOPEX, Sleepers, TestCase, run, unique
+from harness import STOPEX, Sleepers, TestCase, killed, run, state, unique
 
 HERE = os.path.abspath(__file__)
 with open(STOPEX, "rb") as program:
@@ -29,13 +29,6 @@ def inside(*command, env=None):
     return json.loads(result.stdout)
 
 
-def state(pid):
-    """The state letter /proc gives the process."""
-    with open(f"/proc/{pid}/stat", "rb") as file:
-        line = file.read()
-    return line[line.rindex(b")") + 2:line.rindex(b")") + 3]
-
-
 def set_next_pid(pid):
     """The next process made in the calling process's namespace gets pid."""
     with open("/proc/sys/kernel/ns_last_pid", "w") as file:
@@ -44,12 +37,6 @@ def set_next_pid(pid):
 
 def outcomes(*results):
     return [[r.returncode, r.stdout.decode("latin-1"), r.stderr.decode("latin-1")] for r in results]
-
-
-def killed(process):
-    """Ended by SIGKILL: when stopex has said "Killed." and returned, the
-    process has ended already."""
-    return process.poll() == -9
 
 
 def listed_number(pid):
@@ -66,6 +53,8 @@ def listed_number(pid):
 
 
 # The cases, run inside: each gives what stopex did and facts that must hold.
+# When stopex has said "Killed." and returned, the process has ended already:
+# killed() is given no time to wait.
 def init_alone(name, stage):
     return outcomes(run([name])), {"init runs": state(1) != b"Z"}
 
@@ -73,7 +62,7 @@ def init_alone(name, stage):
 def init_beside_another(name, stage):
     with Sleepers() as sleepers:
         other = sleepers.start(name)
-        return outcomes(run([name])), {"init runs": state(1) != b"Z", "other killed": killed(other)}
+        return outcomes(run([name])), {"init runs": state(1) != b"Z", "other killed": killed(other, 0)}
 
 
 def outside(name, stage):
@@ -102,7 +91,7 @@ def within(name, stage):
         listed = listed_number(victim.pid)
         set_next_pid(listed)
         bystander = sleepers.start(unique("by"))
-        return outcomes(run([name])), {"collision made": bystander.pid == listed, "victim killed": killed(victim),
+        return outcomes(run([name])), {"collision made": bystander.pid == listed, "victim killed": killed(victim, 0),
                                        "bystander runs": bystander.poll() is None}
 
 
@@ -153,9 +142,9 @@ def crowded(name, stage):
         first = run([name])
         second_victim, _ = start()
         second = run([name], wrapper=["setpriv", "--groups", ",".join(map(str, groups)), "--"])
-        return outcomes(first, second), {"collision made": bystander.pid == cut, "victim killed": killed(victim),
+        return outcomes(first, second), {"collision made": bystander.pid == cut, "victim killed": killed(victim, 0),
                                          "bystander runs": bystander.poll() is None,
-                                         "second killed": killed(second_victim)}
+                                         "second killed": killed(second_victim, 0)}
 
 
 def filtered(name, stage):
@@ -166,7 +155,7 @@ def filtered(name, stage):
         for option in [], ["-s"]:
             victims.append(sleepers.start(name))
             found.append(run([name], wrapper=[os.environ["STOPEX_NO_PIDFD"], *option]))
-        return outcomes(*found), {"victims killed": all(map(killed, victims))}
+        return outcomes(*found), {"victims killed": all(killed(victim, 0) for victim in victims)}
 
 
 def threads(name, stage):
@@ -186,7 +175,7 @@ def threads(name, stage):
             time.sleep(0.02)
         names = run([]).stdout.split(b"\n")
         found = outcomes(run([name, "-t"]), run([name]))
-        return found, {"listed once": names.count(name.encode()) == 1, "victim killed": killed(victim),
+        return found, {"listed once": names.count(name.encode()) == 1, "victim killed": killed(victim, 0),
                        "zombie stays": state(zombie()) == b"Z"}
 
 

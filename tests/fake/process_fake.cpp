@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "match/code_page.h"
+#include "platform/ascii_case.h"
 
 namespace stopex {
 namespace fake {
@@ -275,7 +275,7 @@ ListedName CompareListedName(Handle process, std::uint32_t processId, const char
   bool exact = true;
   std::string rendered = fake::Render(target->trueName, g_system.codePage, &exact);
   std::string listed = listedName;
-  if (UpperAsciiLetters(rendered.data(), IsDBCSLeadByte) != std::string(UpperAsciiLetters(listed.data(), IsDBCSLeadByte))) {
+  if (UpperCaseAscii(rendered.data(), IsDBCSLeadByte) != std::string(UpperCaseAscii(listed.data(), IsDBCSLeadByte))) {
     fake::SetError(87);
     return ListedName::Other;
   }
@@ -292,7 +292,7 @@ const char* DescribeHiddenProcesses() { return fake::g_system.hiddenText; }
 
 char* ShowableName(char* text) { return text; }
 
-char* CharUpperA(char* text) { return UpperAsciiLetters(text, IsDBCSLeadByte); }
+char* CharUpperA(char* text) { return UpperCaseAscii(text, IsDBCSLeadByte); }
 
 char* lstrcpyA(char* destination, const char* source) { return std::strcpy(destination, source); }
 

@@ -17,10 +17,7 @@
 namespace stopex {
 namespace {
 
-using testing::Options;
-using testing::RunFake;
-using testing::Script;
-using Pids = std::vector<std::uint32_t>;
+using namespace testing;
 
 // x.exe bare and with a directory, a process that cannot be opened, one whose
 // termination is refused, one still ending after the wait, a look-alike, the
@@ -54,7 +51,7 @@ struct Mode {
   const std::regex* out;
 };
 
-void CheckRun(const Mode& mode, const testing::RunResult& result, const std::string& where) {
+void CheckRun(const Mode& mode, const RunResult& result, const std::string& where) {
   const fake::FakeSystem& system = fake::System();
   EXPECT_TRUE(std::regex_match(result.out, *mode.out)) << where << ": " << result.out;
   EXPECT_TRUE(std::regex_match(result.err, kErr)) << where << ": " << result.err;
@@ -87,7 +84,7 @@ TEST(FaultInjection, EveryCallFailingInTurnIsSurvived) {
                         {"kill", Options("x.exe"), &kKillOut}};
   for (const Mode& mode : modes) {
     Script(Snapshot());
-    const testing::RunResult clean = RunFake(mode.options);
+    const RunResult clean = RunFake(mode.options);
     CheckRun(mode, clean, std::string(mode.what) + " without a fault");
     const std::vector<std::string> calls = fake::System().calls;
     const Pids terminated = fake::System().terminated;
@@ -98,7 +95,7 @@ TEST(FaultInjection, EveryCallFailingInTurnIsSurvived) {
         Script(Snapshot());
         fake::System().failAt = static_cast<int>(k);
         fake::System().failVariant = variant;
-        const testing::RunResult result = RunFake(mode.options);
+        const RunResult result = RunFake(mode.options);
         const std::string where = std::string(mode.what) + ", call " + std::to_string(k) + " (" + call + ") fails, value " +
                                   std::to_string(variant);
         CheckRun(mode, result, where);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <random>
 #include <string>
@@ -14,11 +13,7 @@
 namespace stopex {
 namespace {
 
-using testing::Options;
-using testing::RunFake;
-using testing::Script;
-using Calls = std::vector<std::string>;
-using Pids = std::vector<std::uint32_t>;
+using namespace testing;
 
 TEST(KillMode, AttemptsEveryMatchAndReportsEachOutcomeInOrder) {
   struct Case {
@@ -34,6 +29,17 @@ TEST(KillMode, AttemptsEveryMatchAndReportsEachOutcomeInOrder) {
   untold.openErrorText = "processes cannot be told apart";
   fake::FakeProcess untoldToo = untold;
   untoldToo.pid = 11;
+  // More matches than the first room for the terminated holds, twice over;
+  // the last one is still ending after the wait.
+  std::vector<fake::FakeProcess> many;
+  for (std::uint32_t pid = 100; pid < 140; ++pid) many.push_back({pid, "x.exe"});
+  many.back().keepsEnding = true;
+  Pids manyPids;
+  std::string manyKilled;
+  for (const auto& process : many) {
+    manyPids.push_back(process.pid);
+    manyKilled += "X.EXE Killed.";
+  }
   const Case cases[] = {
       {"two terminated", {{10, "x.exe"}, {11, "y.exe"}, {12, "C:\\B\\X.EXE"}}, 0,
        "X.EXE Killed.C:\\B\\X.EXE Killed.", {10, 12}},
@@ -48,6 +54,7 @@ TEST(KillMode, AttemptsEveryMatchAndReportsEachOutcomeInOrder) {
       {"unexplained failures", {untold, untoldToo, {12, "x.exe"}}, 0,
        "OpenProcess() failed, err = 5\nOpenProcess() failed, err = 5\nX.EXE Killed.", {12},
        "stopex: processes cannot be told apart\n"},
+      {"forty terminated", many, 0, manyKilled, manyPids, "stopex: X.EXE (process 139) is still ending\n"},
   };
   for (const Case& c : cases) {
     Script(c.snapshot);
@@ -56,28 +63,32 @@ TEST(KillMode, AttemptsEveryMatchAndReportsEachOutcomeInOrder) {
     EXPECT_EQ(result.out, c.out) << c.what;
     EXPECT_EQ(result.err, c.err) << c.what;
     EXPECT_EQ(fake::System().terminated, c.terminated) << c.what;
-    EXPECT_EQ(fake::System().openHandles, 0) << c.what;
-    EXPECT_EQ(fake::System().closeErrors, 0) << c.what;
+    ExpectEveryHandleClosedOnce(c.what);
   }
 }
 
-// A refused termination's handle is closed at once; a terminated process's
-// is held until, after the walk, all of them have been waited for together.
+// Each match is opened for termination alone and checked to be the process
+// listed before it is terminated, with exit code 0xFFFFFFFF. A refused
+// termination's handle is closed at once; a terminated process's is held
+// until, after the walk, all of them have been waited for together.
 TEST(KillMode, ClosesEachProcessHandleOnceAfterEitherOutcome) {
   Script({{10, "x.exe"}, {11, "x.exe", 0, 5}, {12, "x.exe", 5}, {13, "x.exe"}});
-  RunFake(Options("x.exe"));
-  EXPECT_EQ(fake::System().calls,
-            (Calls{"BindProcessApi", "CreateToolhelp32Snapshot 2 0", "Process32First dwSize=296",
-                   "OpenProcess 1 0 10", "CompareListedName process 10 10", "TerminateProcess process 10 4294967295",
-                   "Process32Next dwSize=296",
-                   "OpenProcess 1 0 11", "CompareListedName process 11 11", "TerminateProcess process 11 4294967295",
-                   "CloseHandle process 11",
-                   "Process32Next dwSize=296",
-                   "OpenProcess 1 0 12",
-                   "Process32Next dwSize=296",
-                   "OpenProcess 1 0 13", "CompareListedName process 13 13", "TerminateProcess process 13 4294967295",
-                   "Process32Next dwSize=296", "CloseHandle snapshot",
-                   "WaitForProcesses 2 5000", "CloseHandle process 10", "CloseHandle process 13"}));
+  const auto result = RunFake(Options("x.exe"));
+  EXPECT_EQ(result.out, "X.EXE Killed.TerminateProcess() failed, err = 5\nOpenProcess() failed, err = 5\nX.EXE Killed.");
+  EXPECT_EQ(fake::System().terminated, (Pids{10, 13}));
+  ExpectWholeWalk({10, 11, 12, 13});
+  ExpectEveryHandleClosedOnce();
+  for (const std::string pid : {"10", "11", "13"}) {
+    const std::string process = "process " + pid + " " + pid;
+    EXPECT_LT(First("OpenProcess 1 0 " + pid), First("CompareListedName " + process)) << pid;
+    EXPECT_LT(First("CompareListedName " + process), First("TerminateProcess process " + pid + " 4294967295")) << pid;
+  }
+  EXPECT_EQ(Calls("CompareListedName process 12") + Calls("TerminateProcess process 12"), 0u);  // its open failed
+  EXPECT_LT(First("CloseHandle process 11"), First("OpenProcess 1 0 12"));  // before the walk goes on
+  EXPECT_EQ(Calls("WaitForProcesses 2 5000"), 1u);
+  EXPECT_LT(First("CloseHandle snapshot"), First("WaitForProcesses"));
+  EXPECT_LT(First("WaitForProcesses"), First("CloseHandle process 10"));
+  EXPECT_LT(First("WaitForProcesses"), First("CloseHandle process 13"));
 }
 
 TEST(KillMode, NamesEachProcessStillEndingWhenTheWaitIsOver) {
@@ -89,8 +100,7 @@ TEST(KillMode, NamesEachProcessStillEndingWhenTheWaitIsOver) {
   EXPECT_EQ(result.out, "X.EXE Killed.C:\\T\\X.EXE Killed.TerminateProcess() failed, err = 5\n");
   EXPECT_EQ(result.err, "stopex: C:\\T\\X.EXE (process 11) is still ending\n");
   EXPECT_EQ(fake::System().waits, 1);
-  EXPECT_EQ(fake::System().openHandles, 0);
-  EXPECT_EQ(fake::System().closeErrors, 0);
+  ExpectEveryHandleClosedOnce();
 
   // Nothing terminated, nothing to wait for.
   Script({{13, "x.exe", 0, 5}, {14, "x.exe", 87}});
@@ -124,7 +134,7 @@ TEST(KillMode, ReportsTheEntriesOnlyRealWindowsShows) {
     EXPECT_EQ(result.out, c.out) << c.what;
     EXPECT_EQ(result.err, "") << c.what;
     EXPECT_TRUE(fake::System().terminated.empty()) << c.what;
-    EXPECT_EQ(fake::System().openHandles, 0) << c.what;
+    ExpectEveryHandleClosedOnce(c.what);
   }
 }
 
@@ -134,13 +144,9 @@ TEST(KillMode, TerminatesItsOwnProcessLastAfterWritingOutEarlierReports) {
   EXPECT_EQ(result.status, kExitTerminatedItself);
   EXPECT_EQ(result.out, "STOPEX.EXE Killed.C:\\T\\STOPEX.EXE Killed.");
   EXPECT_EQ(fake::System().terminated, (Pids{10, 12, 4242}));
-  const Calls& calls = fake::System().calls;
-  const auto closed = std::find(calls.begin(), calls.end(), "CloseHandle snapshot");
-  const auto waited = std::find(calls.begin(), calls.end(), "WaitForProcesses 2 5000");
-  const auto own = std::find(calls.begin(), calls.end(), "OpenProcess 1 0 4242");
-  EXPECT_LT(closed, waited);  // the whole walk first, then the wait for the others
-  EXPECT_LT(waited, own);
-  EXPECT_EQ(fake::System().openHandles, 0);
+  EXPECT_LT(First("CloseHandle snapshot"), First("WaitForProcesses 2 5000"));  // the whole walk first, then the wait
+  EXPECT_LT(First("WaitForProcesses 2 5000"), First("OpenProcess 1 0 4242"));  // for the others
+  ExpectEveryHandleClosedOnce();
 }
 
 TEST(KillMode, ReportsAFailureToTerminateItsOwnProcess) {

@@ -11,10 +11,7 @@
 namespace stopex {
 namespace {
 
-using testing::Options;
-using testing::RunFake;
-using testing::Script;
-using Pids = std::vector<std::uint32_t>;
+using namespace testing;
 
 fake::FakeProcess Named(std::uint32_t pid, std::string trueName) {
   fake::FakeProcess process{pid, ""};
@@ -72,8 +69,7 @@ TEST(LookAlikes, AreNeitherFoundNorTerminatedInEveryCodePage) {
     EXPECT_EQ(result.out, c.killOut) << c.what;
     EXPECT_EQ(result.err, c.killErr) << c.what;
     EXPECT_EQ(fake::System().terminated, c.terminated) << c.what;
-    EXPECT_EQ(fake::System().openHandles, 0) << c.what;
-    EXPECT_EQ(fake::System().closeErrors, 0) << c.what;
+    ExpectEveryHandleClosedOnce(c.what);
   }
 }
 

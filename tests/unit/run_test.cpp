@@ -2,20 +2,27 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "fake_run.h"
+#include "run/report.h"
 
 namespace stopex {
 namespace {
 
-using testing::Options;
-using testing::RunFake;
-using testing::Script;
-using Calls = std::vector<std::string>;
+using namespace testing;
+
+// The program's own messages: its name, then the texts and numbers in order,
+// each message a line of its own.
+TEST(Report, SaysTheProgramsOwnMessageAsOneLine) {
+  std::FILE* err = std::tmpfile();
+  const char name[8] = "x.exe";
+  Say(err, name, " (process ", std::uint32_t{0}, ") and ", std::uint32_t{4294967295u}, "");
+  Say(err, "alone");
+  EXPECT_EQ(ReadAll(err), "stopex: x.exe (process 0) and 4294967295\nstopex: alone\n");
+}
 
 TEST(RunDriver, ListsEveryImageNameAsDeliveredInSnapshotOrder) {
   Script({{8, "C:\\WINDOWS\\Explorer.EXE"}, {4, "System"}, {12, "stopex.exe"}, {3, ""}});
@@ -23,18 +30,16 @@ TEST(RunDriver, ListsEveryImageNameAsDeliveredInSnapshotOrder) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "C:\\WINDOWS\\Explorer.EXE\nSystem\nstopex.exe\n\n");
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(fake::System().calls,
-            (Calls{"BindProcessApi", "CreateToolhelp32Snapshot 2 0", "Process32First dwSize=296",
-                   "Process32Next dwSize=296", "Process32Next dwSize=296", "Process32Next dwSize=296",
-                   "Process32Next dwSize=296", "CloseHandle snapshot"}));
-  EXPECT_EQ(fake::System().openHandles, 0);
+  ExpectWholeWalk({8, 4, 12, 3});
+  ExpectEveryHandleClosedOnce();
 }
 
 TEST(RunDriver, SetsTheRecordSizeTheBackendAsksFor) {
   Script({{1, "a"}});
   fake::System().entrySize = 568;
   EXPECT_EQ(RunFake(Options(nullptr)).out, "a\n");
-  EXPECT_EQ(fake::System().calls.at(2), "Process32First dwSize=568");
+  EXPECT_EQ(Calls("Process32First dwSize=568"), 1u);
+  EXPECT_EQ(Calls("Process32Next dwSize=568"), 1u);
 }
 
 // A list that could not be read is said, and no mode answers as if it had
@@ -60,8 +65,10 @@ TEST(RunDriver, SaysASnapshotThatCouldNotBeTaken) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, c.err);
     EXPECT_TRUE(fake::System().terminated.empty());
-    EXPECT_EQ(fake::System().calls, (Calls{"BindProcessApi", "CreateToolhelp32Snapshot 2 0"}));
-    EXPECT_EQ(fake::System().closeErrors, 0);
+    // Nothing walked, and no handle closed that was never given.
+    EXPECT_EQ(Calls("CreateToolhelp32Snapshot 2 0"), 1u);
+    EXPECT_EQ(Calls("Process32First") + Calls("Process32Next"), 0u);
+    EXPECT_TRUE(fake::System().closed.empty());
   }
 }
 
@@ -101,7 +108,8 @@ TEST(RunDriver, NeverCallsThroughAMissingEntryPoint) {
       EXPECT_EQ(result.status, 1);
       EXPECT_EQ(result.out, "");
       EXPECT_EQ(result.err, std::string("stopex: ") + names[missing] + " not found in KERNEL32.DLL\n");
-      EXPECT_EQ(fake::System().calls, (Calls{"BindProcessApi"}));
+      EXPECT_EQ(Calls("CreateToolhelp32Snapshot") + Calls("Process32First") + Calls("Process32Next"), 0u);
+      EXPECT_TRUE(fake::System().opened.empty());
     }
   }
 }
@@ -136,11 +144,10 @@ TEST(TestMode, ReportsOnceWhateverTheNumberOfMatches) {
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, "");
     EXPECT_TRUE(fake::System().terminated.empty());
-    // The walk always runs to the end: one First, then a Next per entry.
-    const auto& calls = fake::System().calls;
-    EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](const std::string& call) { return call.rfind("Process32", 0) == 0; }),
-              static_cast<std::ptrdiff_t>(1 + c.snapshot.size()));
-    EXPECT_EQ(fake::System().calls.back(), "CloseHandle snapshot");
+    // The walk always runs to the end, whatever was found on the way.
+    Pids entries;
+    for (const auto& process : c.snapshot) entries.push_back(process.pid);
+    ExpectWholeWalk(entries, c.out);
   }
 }
 
@@ -172,7 +179,7 @@ TEST(RunDriver, SaysSoWhenStandardOutputCannotBeWritten) {
       const int status = stopex::Run(c.options, out, err);
       std::fclose(out);
       std::remove(path);
-      const std::string said = testing::ReadAll(err);
+      const std::string said = ReadAll(err);
       EXPECT_EQ(status, c.status) << c.options.target << buffered;
       EXPECT_EQ(fake::System().terminated, c.terminated);
       if (c.options.target != nullptr && c.options.testSwitch == 0 && c.terminated.empty()) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/ascii_case.h"
 #include "platform/linux/shown_name.h"
 #include "platform/process_api.h"
 
@@ -39,12 +40,7 @@ bool StandardOutputIsCharacterDevice() {
 }
 
 // Names are bytes of no known code page: only ASCII letters have a case.
-char* CharUpperA(char* text) {
-  for (char* p = text; *p != '\0'; ++p) {
-    if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
-  }
-  return text;
-}
+char* CharUpperA(char* text) { return UpperCaseAscii(text, IsDBCSLeadByte); }
 
 char* lstrcpyA(char* destination, const char* source) { return std::strcpy(destination, source); }
 
