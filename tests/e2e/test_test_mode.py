@@ -1,9 +1,8 @@
 """The built stopex on Linux: test mode against real processes."""
 
-import os
 import unittest
 
-from harness import Sleepers, TestCase, run, unique
+from harness import Sleepers, TestCase, run, state, unique
 
 
 class TestMode(TestCase):
@@ -49,9 +48,7 @@ class TestMode(TestCase):
             # A name longer than any file name finds nothing, and is shown whole.
             self.assertRun(run([long_name + "y" * 600, "-t"]), 1, long_name.upper().encode() + b"Y" * 600 + b" wasn't running ")
             # A process whose first thread has ended is found by its full name.
-            sleepers.start(long_name + "-p", args=["-p"], wait_for=lambda: os.path.exists(
-                f"/proc/{sleepers.processes[-1].pid}/task") and len(os.listdir(f"/proc/{sleepers.processes[-1].pid}/task")) == 2
-                and open(f"/proc/{sleepers.processes[-1].pid}/stat", "rb").read().rsplit(b") ", 1)[1][:1] == b"Z")
+            sleepers.start(long_name + "-p", args=["-p"], wait_for=lambda: state(sleepers.processes[-1].pid) == b"Z")
             self.assertRun(run([long_name + "-p", "-t"]), 0, long_name.upper().encode() + b"-P was running ")
 
     def test_image_names_holding_a_backslash(self):
