@@ -6,7 +6,7 @@ import shutil
 import time
 import unittest
 
-from harness import STOPEX, Sleepers, TestCase, as_itself, killed, run, state, unique
+from harness import STOPEX, Sleepers, TestCase, as_itself, killed, run, show, state, unique
 
 
 def resident_megabytes(process):
@@ -17,24 +17,6 @@ def resident_megabytes(process):
 def comm(process):
     with open(f"/proc/{process.pid}/comm", "rb") as file:
         return file.read()[:-1]
-
-
-def show(name):
-    """The name as the list shows it: what a terminal acts on, and "/", as "?"."""
-    out, i = b"", 0
-    while i < len(name):
-        length = next((n for n in (2, 3, 4) if name[i] >= 0x80 and valid(name[i:i + n])), 1)
-        code = ord(name[i:i + length].decode("latin-1" if length == 1 else "utf-8"))
-        out += b"?" if code < 0x20 or 0x7F <= code <= 0x9F or code == 0x2F else name[i:i + length]
-        i += length
-    return out
-
-
-def valid(text):
-    try:
-        return len(text.decode()) == 1
-    except UnicodeDecodeError:
-        return False
 
 
 class KillMode(TestCase):

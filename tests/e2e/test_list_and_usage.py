@@ -4,7 +4,7 @@ import collections
 import os
 import unittest
 
-from harness import USAGE, Sleepers, TestCase, as_itself, run, unique
+from harness import USAGE, Sleepers, TestCase, as_itself, run, show, unique
 
 
 def running_processes():
@@ -22,7 +22,7 @@ def running_processes():
         fields = line[line.rindex(b")") + 2:].split()
         kernel_thread = int(fields[6]) & 0x00200000  # PF_KTHREAD
         if fields[0] not in (b"Z", b"X") and not kernel_thread:
-            processes[pid] = (fields[19], bytes(b if 0x20 <= b != 0x7F else ord("?") for b in name))
+            processes[pid] = (fields[19], show(name))
     return processes
 
 

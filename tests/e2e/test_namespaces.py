@@ -179,6 +179,23 @@ def threads(name, stage):
                        "zombie stays": state(zombie()) == b"Z"}
 
 
+def covered(name, stage):
+    """A process's stat file covered by a text (a bind mount) that names the
+    target: what /proc itself says of that number is not what is read there."""
+    with Sleepers() as sleepers:
+        other = unique("cv")
+        victim = sleepers.start(other, wait_for=lambda: state(sleepers.processes[-1].pid) == b"S")
+        path, text = f"/proc/{victim.pid}/stat", os.path.join(sleepers.folder, "stat")
+        with open(path, "rb") as real, open(text, "wb") as fake:
+            fake.write(real.read().replace(other.encode(), name.encode()))
+        subprocess.run(["mount", "--bind", text, path], check=True)
+        try:
+            found = outcomes(run([name, "-t"]), run([name]))
+        finally:
+            subprocess.run(["umount", path], check=True)
+        return found, {"victim runs": victim.poll() is None}
+
+
 def no_proc(name, stage):
     """An empty file system in place of /proc, in a mount namespace of its own."""
     if stage == "outer":
@@ -198,6 +215,7 @@ CASES = [
     (crowded, False, lambda n: [[0, n.upper() + " Killed.", ""]] * 2),
     (filtered, False, lambda n: [[0, n.upper() + " Killed.", ""]] * 2),
     (threads, False, lambda n: [[0, n.upper() + " was running ", ""], [0, n.upper() + " Killed.", ""]]),
+    (covered, False, lambda n: [[1, n.upper() + " wasn't running ", ""], [1, "", ""]]),
     (no_proc, False, lambda n: [[1, "", NO_LIST]] * 4),
 ]
 

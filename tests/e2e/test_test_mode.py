@@ -1,5 +1,6 @@
 """The built stopex on Linux: test mode against real processes."""
 
+import os
 import unittest
 
 from harness import Sleepers, TestCase, run, state, unique
@@ -50,6 +51,13 @@ class TestMode(TestCase):
             # A process whose first thread has ended is found by its full name.
             sleepers.start(long_name + "-p", args=["-p"], wait_for=lambda: state(sleepers.processes[-1].pid) == b"Z")
             self.assertRun(run([long_name + "-p", "-t"]), 0, long_name.upper().encode() + b"-P was running ")
+            # An executable deleted under one of its two names is listed by it,
+            # without the kernel's mark.
+            path = sleepers.copy(long_name + "-d")
+            os.link(path, path + "-kept")
+            sleepers.start(None, path=path, wait_for=lambda: state(sleepers.processes[-1].pid) == b"S")
+            os.unlink(path)
+            self.assertRun(run([long_name + "-d", "-t"]), 0, long_name.upper().encode() + b"-D was running ")
 
     def test_image_names_holding_a_backslash(self):
         name = unique("q", 4)

@@ -180,6 +180,7 @@ TEST(StoreImageName, KeepsLettersButShowsWhatATerminalActsOnAsQuestionMarks) {
       {"\xc3\xa9t\xe2\x82\xac", "\xc3\xa9t\xe2\x82\xac"},  // UTF-8 letters stay, whatever their bytes
       {"\xe2\x82x", "\xe2?x"},                  // a character cut short is no character
       {"\xe0\x80\x80\xed\xa0\x80", "\xe0??\xed\xa0?"},  // an overlong form, a surrogate
+      {"\xf0\x80\x80\x9b\xf4\x90\x80\x80", "\xf0???\xf4???"},  // past U+10FFFF
       {"\xc2\xa0\xc2", "\xc2\xa0\xc2"},
       {"0123456789abcdefgh", "0123456789abcde"},  // cut to the field
       {"", ""},

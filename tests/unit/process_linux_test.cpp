@@ -122,7 +122,7 @@ TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
   EXPECT_EQ(listing[4].second, "");
   EXPECT_EQ(listing[5].second, "back\\slash");
   EXPECT_EQ(listing[6].second, "averyveryverylongname-of-a-sleeper");
-  EXPECT_EQ(listing[7].second, "averyveryverylong-binary (deleted)");  // a link to no deleted file
+  EXPECT_EQ(listing[7].second, "averyveryverylong-binary");  // no file bears the mark
   EXPECT_EQ(listing[8].second, "averyveryverylo");
   EXPECT_EQ(listing[9].second, "averyveryverylo");
   EXPECT_EQ(listing[10].second, "aaaaaaaaaaaaaaa");  // no file name runs past 255 bytes
@@ -143,6 +143,9 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
   EXPECT_STREQ(DescribeHiddenProcesses(), "/proc is mounted with hidepid: other users' processes are hidden from this one");
   Write(self + "/mountinfo", lines + "22 1 0:21 / " + root_ + " rw - proc proc rw\n" + other);
   EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+  // A line longer than any mount of /proc (an overlay of many layers) is passed over.
+  Write(self + "/mountinfo", std::string(2 << 20, 'o') + "\n22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
+  EXPECT_NE(DescribeHiddenProcesses(), nullptr);
 }
 
 TEST_F(FakeProc, AMissingRootIsAFailedSnapshot) {
@@ -194,6 +197,18 @@ TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
   // The real start time, as the snapshot would have seen it.
   std::ifstream realStat("/proc/" + std::to_string(child) + "/stat");
   std::string line((std::istreambuf_iterator<char>(realStat)), std::istreambuf_iterator<char>());
+  // Listed under a name completed from its first argument, which it has
+  // rewritten since: it no longer bears that name.
+  const std::string cut = line.substr(0, line.find('(') + 1) + "averyveryverylo" + line.substr(line.rfind(')'));
+  Write(std::to_string(pid) + "/stat", cut);
+  Write(std::to_string(pid) + "/cmdline", "averyveryverylong-a\0"s);
+  const Handle renamed = WalkTo(pid);
+  Write(std::to_string(pid) + "/cmdline", "averyveryverylong-b\0"s);
+  EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid), kNullHandle);
+  EXPECT_EQ(GetLastError(), 87u);
+  CloseHandle(renamed);
+  Write(std::to_string(pid) + "/cmdline", "");
+
   Write(std::to_string(pid) + "/stat", line);
   const Handle snapshot = WalkTo(pid);
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include <poll.h>
@@ -16,6 +17,7 @@
 
 #include "platform/linux/proc_files.h"
 #include "platform/linux/proc_parse.h"
+#include "platform/linux/record.h"
 
 namespace stopex::linux_backend {
 namespace {
@@ -97,12 +99,16 @@ Verdict ConfirmPinned(int pidfd, const Listed& listed) {
 }
 
 // The last read before the signal: the stat line, one short read, after
-// the executable where the name was completed from it. A process that has
-// gone, ended, or taken another name (an exec) since it was listed is not
-// the process asked for.
+// the first argument and the executable where the name was completed from
+// them. A process that has gone, ended, or taken another name (an exec, a
+// first argument rewritten) since it was listed is not the process asked for.
 Verdict LastCheck(const Pinned& pinned, int rootFd) {
   const Record& listed = pinned.listed;
-  if (listed.completed && !(ReadExeId(rootFd, listed.folder) == listed.exe)) return {kErrorInvalidParameter};
+  if (listed.completed) {
+    char name[kExeFileSize];
+    ReadCompletedName(rootFd, listed.folder, listed.kernelName, name);
+    if (std::strcmp(name, listed.name) != 0) return {kErrorInvalidParameter};
+  }
   static FileBuffer buffer;
   char path[32];
   std::snprintf(path, sizeof path, "%u/stat", listed.pid);

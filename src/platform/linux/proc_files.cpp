@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -85,10 +87,28 @@ bool Grow(FileBuffer* buffer, std::size_t most) {
 
 }  // namespace
 
+int OpenBelow(int dirFd, const char* path, int flags) {
+  flags |= O_CLOEXEC;
+#ifdef SYS_openat2
+  // Where the kernel or a filter refuses openat2 (before 5.6, or a user-mode
+  // emulator without it), a mount can cover a folder unseen.
+  static bool refused = false;
+  if (dirFd != AT_FDCWD && !refused) {
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(flags);
+    how.resolve = RESOLVE_NO_XDEV;
+    const int fd = static_cast<int>(syscall(SYS_openat2, dirFd, path, &how, sizeof how));
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return fd;
+    refused = true;
+  }
+#endif
+  return openat(dirFd, path, flags);
+}
+
 bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer, std::string_view* text,
                Until until) {
   *text = {};
-  const int fd = openat(dirFd, path, O_RDONLY | O_CLOEXEC);
+  const int fd = OpenBelow(dirFd, path, O_RDONLY);
   if (fd < 0) return false;
   std::size_t size = 0;
   bool whole = false;
@@ -139,15 +159,19 @@ bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffe
   char path[256];
   const int fd = ProcPath(relative, path) ? open(path, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0) return false;
-  std::size_t size = 0;  // bytes of a line not yet ended
+  std::size_t size = 0;   // bytes of a line not yet ended
+  bool overlong = false;  // the line being read is longer than lineMost: passed over
   bool whole = false;
   for (;;) {
-    if (size == buffer->capacity && !Grow(buffer, lineMost)) break;
+    if (size == buffer->capacity && !Grow(buffer, lineMost)) {
+      overlong = true;
+      size = 0;
+    }
     const ssize_t n = read(fd, buffer->data + size, buffer->capacity - size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      whole = n == 0 && size <= lineMost;
-      if (whole && size > 0) take({buffer->data, size}, context);
+      whole = n == 0;
+      if (whole && size > 0 && !overlong) take({buffer->data, size}, context);
       break;
     }
     std::size_t scanned = size;
@@ -155,7 +179,8 @@ bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffe
     std::size_t start = 0;
     while (const void* end = std::memchr(buffer->data + scanned, '\n', size - scanned)) {
       const auto at = static_cast<std::size_t>(static_cast<const char*>(end) - buffer->data);
-      take({buffer->data + start, at - start}, context);
+      if (!overlong) take({buffer->data + start, at - start}, context);
+      overlong = false;
       start = scanned = at + 1;
     }
     std::memmove(buffer->data, buffer->data + start, size - start);
@@ -164,16 +189,6 @@ bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffe
   close(fd);
   return whole;
 }
-
-ExeId ReadExeId(int rootFd, const char* path, bool* deleted) {
-  char exe[64];
-  std::snprintf(exe, sizeof exe, "%s/exe", path);
-  struct stat info {};
-  if (fstatat(rootFd, exe, &info, 0) != 0) return {};
-  if (deleted != nullptr) *deleted = info.st_nlink == 0;
-  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-}
-
 
 bool ReadStatus(int rootFd, const char* path, StatusFields* fields) {
   char file[32];

@@ -50,6 +50,12 @@ std::size_t ArgumentMost();
 // (the kernel writes such a file with one read, so none is left to ask for).
 enum class Until { End, FirstNul, LineEnd };
 
+// Opens a path below dirFd (a path from the root ignores dirFd) without
+// crossing a mount on the way where dirFd is given: a process's folder or
+// file that another is mounted over is not opened (EXDEV), so that what is
+// read is what the proc file system itself says of that number.
+int OpenBelow(int dirFd, const char* path, int flags);
+
 // Reads a file below dirFd whole (a path from the root ignores dirFd). False
 // where it cannot be read, or runs past most bytes: a text that may have been
 // cut is never taken for the whole.
@@ -61,8 +67,8 @@ bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer
 bool ReadProcFile(const char* relative, std::size_t most, FileBuffer* buffer, std::string_view* text);
 
 // Hands each line of a file below /proc to take, without its line break,
-// each whole, in order; false where the file cannot be read to its end or
-// holds a line longer than lineMost (the lines handed out before stand).
+// each whole, in order, passing over a line longer than lineMost; false
+// where the file cannot be read to its end (the lines handed out stand).
 bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffer,
                    void (*take)(std::string_view line, void* context), void* context);
 
@@ -75,18 +81,6 @@ const char* ProcRoot();
 // system (a process's task folder, say) mounted there. A tree a test
 // fabricated passes.
 const char* WhyNotProcRoot(int rootFd);
-
-// Which executable a process runs: its device and inode, 0 and 0 where it
-// has none to be seen (a kernel thread, a process that has gone).
-struct ExeId {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  bool operator==(const ExeId&) const = default;
-};
-
-// The executable behind PATH/exe below the root (PATH a number, or
-// "N/task/T"): its identity, and whether it has been deleted.
-ExeId ReadExeId(int rootFd, const char* path, bool* deleted = nullptr);
 
 // Reads and parses PATH/status below the root (PATH a number, or "self");
 // false when it cannot be read whole.

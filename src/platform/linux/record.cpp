@@ -10,6 +10,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/linux/proc_files.h"
@@ -27,7 +28,7 @@ FileBuffer g_argumentBuffer;
 // thread. False where none is left.
 bool OtherThread(int rootFd, std::uint32_t pid, char (&folder)[48]) {
   std::snprintf(folder, sizeof folder, "%u/task", pid);
-  const int fd = openat(rootFd, folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = OpenBelow(rootFd, folder, O_RDONLY | O_DIRECTORY);
   DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
   if (dir == nullptr) {
     if (fd >= 0) close(fd);
@@ -43,33 +44,39 @@ bool OtherThread(int rootFd, std::uint32_t pid, char (&folder)[48]) {
   return thread != 0;
 }
 
-// The name the kernel cut at fifteen bytes, completed from the first
-// argument or the executable's path, read below folder ("N", or a thread's
-// "N/task/T"). A first argument or a path that cannot be read whole
-// completes nothing.
-std::string_view Complete(int rootFd, const char* folder, std::string_view kernelName, Record* record,
-                          char* exe, std::size_t exeSize) {
+// The kernel marks the path of an executable whose name was deleted; a
+// file's own name may end so too. The mark is the kernel's unless the path,
+// mark and all, is the executable itself.
+std::string_view WithoutDeletedMark(int rootFd, const char* exeLink, char* path, std::size_t length) {
+  constexpr std::string_view kDeleted = " (deleted)";
+  std::string_view text{path, length};
+  if (!text.ends_with(kDeleted) || text.size() == kDeleted.size()) return text;
+  path[length] = '\0';
+  struct stat running {};
+  struct stat named {};
+  const bool itself = fstatat(rootFd, exeLink, &running, 0) == 0 && stat(path, &named) == 0 &&
+                      running.st_dev == named.st_dev && running.st_ino == named.st_ino;
+  if (!itself) text.remove_suffix(kDeleted.size());
+  return text;
+}
+
+}  // namespace
+
+void ReadCompletedName(int rootFd, const char* folder, std::string_view kernelName, char (&name)[kExeFileSize]) {
   char path[64];
   std::snprintf(path, sizeof path, "%s/cmdline", folder);
   std::string_view argument;
   ReadWhole(rootFd, path, ArgumentMost(), &g_argumentBuffer, &argument, Until::FirstNul);
 
   std::snprintf(path, sizeof path, "%s/exe", folder);
-  const ssize_t n = readlinkat(rootFd, path, exe, exeSize);
+  char exe[4097];  // a path, or one byte more: cut
+  const ssize_t n = readlinkat(rootFd, path, exe, sizeof exe);
   std::string_view exePath;
-  if (n > 0 && static_cast<std::size_t>(n) < exeSize) exePath = {exe, static_cast<std::size_t>(n)};
-  // The kernel marks the path of an executable that has been deleted; a
-  // file's own name may end so too.
-  bool deleted = false;
-  record->exe = ReadExeId(rootFd, folder, &deleted);
-  constexpr std::string_view kDeleted = " (deleted)";
-  if (deleted && exePath.size() > kDeleted.size() && exePath.ends_with(kDeleted)) {
-    exePath.remove_suffix(kDeleted.size());
+  if (n > 0 && static_cast<std::size_t>(n) < sizeof exe) {
+    exePath = WithoutDeletedMark(rootFd, path, exe, static_cast<std::size_t>(n));
   }
-  return CompleteName(kernelName, argument, exePath);
+  StoreImageName(CompleteName(kernelName, argument, exePath), name, sizeof name);
 }
-
-}  // namespace
 
 bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
   char path[48];
@@ -86,20 +93,16 @@ bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
   if (fields.name.size() < sizeof record->kernelName) {
     std::memcpy(record->kernelName, fields.name.data(), fields.name.size());
   }
-  std::string_view name = fields.name;
-  if (name.size() == kKernelNameMax) {
+  StoreImageName(fields.name, record->name, sizeof record->name);
+  if (fields.name.size() == kKernelNameMax) {
     char folder[48];
     std::snprintf(folder, sizeof folder, "%u", pid);
     if (!LeaderHasEnded(fields) || OtherThread(rootFd, pid, folder)) {
-      char exe[4097];  // a path, or one byte more: cut
-      name = Complete(rootFd, folder, fields.name, record, exe, sizeof exe);
-      record->completed = name.size() != fields.name.size();
+      ReadCompletedName(rootFd, folder, fields.name, record->name);
+      record->completed = std::strlen(record->name) != fields.name.size();
       if (record->completed) std::memcpy(record->folder, folder, sizeof folder);
-      StoreImageName(name, record->name, sizeof record->name);
-      return true;
     }
   }
-  StoreImageName(name, record->name, sizeof record->name);
   return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "platform/linux/proc_files.h"
 #include "platform/process_api.h"
@@ -15,7 +16,7 @@ struct Record {
   char kernelName[32] = {};  // the name the kernel holds, as its stat line gives it
   bool completed = false;    // the listed name was completed from argv[0] or the executable
   char folder[48] = {};      // where it was: the folder it was read from ("N", or a
-  ExeId exe;                 // thread's "N/task/T"), and the executable run then
+                             // thread's "N/task/T", where the first has ended)
   char name[kExeFileSize] = {};  // as the list shows it
 };
 
@@ -24,5 +25,12 @@ struct Record {
 // one whose files cannot be read whole, and for a folder whose record bears
 // another number: one process's folder mounted over another's.
 bool ReadRecord(int rootFd, std::uint32_t pid, Record* record);
+
+// The name of a process whose kernel name was cut at fifteen bytes, as the
+// list shows it: completed from the first argument or the executable's path
+// read below folder ("N", or "N/task/T"), where either begins with the
+// kernel's name. Read anew, it tells whether the process still bears the
+// name it was listed under.
+void ReadCompletedName(int rootFd, const char* folder, std::string_view kernelName, char (&name)[kExeFileSize]);
 
 }  // namespace stopex::linux_backend

@@ -60,6 +60,7 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
         --idsLeft;
       }
     }
+    if (descriptorsLeft + idsLeft == 0) break;  // nothing left to poll for
     // Once the time is up, one last look that does not wait.
     const std::int64_t left = deadline - NowMilliseconds();
     std::int64_t timeout = left > 0 ? left : 0;
