@@ -44,7 +44,7 @@ class Completion(TestCase):
     def test_a_name_holding_shell_syntax_is_quoted_and_never_run(self):
         with Sleepers() as sleepers:
             witness = os.path.join(sleepers.folder, "ran")
-            tag = unique("q", 1)
+            tag = unique("Q", 2)  # few names begin with a capital (qemu, say, would match "qe")
             name = f"{tag}$(touch ran)"  # within the 15 bytes the kernel keeps
             sleepers.start(name)
             # Other processes of the machine may begin with the tag too.
@@ -129,7 +129,7 @@ class TerminalCompletion(TestCase):
         name = unique("comp")
         with Sleepers() as sleepers:
             sleepers.start(name)
-            tag = unique("q", 1)
+            tag = unique("Q", 2)  # few names begin with a capital (qemu, say, would match "qe")
             lure = f"{tag}$(touch ran)"  # within the 15 bytes the kernel keeps
             sleepers.start(lure)
             home = tempfile.mkdtemp(dir=sleepers.folder)
