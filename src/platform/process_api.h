@@ -60,6 +60,13 @@ std::uint32_t GetACP();
 // path begins with "/": there an argument so begun is a target.
 bool SlashIntroducesSwitches();
 
+// True where a test switch (-t, -ts) with no target is a command-line error.
+// On Linux, where a script's unquoted empty variable ("stopex $name -ts")
+// leaves out the target unseen, and a test that always succeeded would never
+// end the loop that waits on it. False on Windows, where such a test succeeds
+// with status 0, and batch files may rely on that.
+bool TestSwitchNeedsTarget();
+
 // True where paths are written as on Windows: "\" ends a folder as "/"
 // does, "C:" names a drive, and the process list may give full paths. False
 // on Linux, where a process's name is a bare name, and any "\" or ":" in it
