@@ -33,7 +33,7 @@ bool IsDBCSLeadByte(unsigned char) { return false; }
 ListedName CompareListedName(Handle, std::uint32_t, const char*) { return ListedName::Exact; }
 
 char* ShowableName(char* text) {
-  ShowAsName(text);
+  ShowAsName(text, LocaleCharset());
   return text;
 }
 
