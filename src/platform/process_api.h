@@ -150,9 +150,9 @@ const char* DescribeHiddenProcesses();
 // as nothing, becomes "?", which no target may hold, so that a name is
 // always one line, never a command, and never shown as a name it is not.
 // What a terminal acts on may depend on the locale's character set: it is
-// looked up once, and every name of the run is shown alike. Where names are texts of
-// the ANSI code page (Windows), which no file name fills with controls, it
-// is left as it is.
+// looked up once, and every name of the run is shown alike. Where names are
+// texts of the ANSI code page (Windows), which no file name fills with
+// controls, it is left as it is.
 char* ShowableName(char* text);
 
 // Upper-cases a NUL-terminated text in place and returns it.
