@@ -60,6 +60,13 @@ std::uint32_t GetACP();
 // path begins with "/": there an argument so begun is a target.
 bool SlashIntroducesSwitches();
 
+// True where a test switch (-t, -ts) with no target is a command-line error.
+// On Linux, where a script's unquoted empty variable ("stopex $name -ts")
+// leaves out the target unseen, and a test that always succeeded would never
+// end the loop that waits on it. False on Windows, where such a test succeeds
+// with status 0, and batch files may rely on that.
+bool TestSwitchNeedsTarget();
+
 // True where paths are written as on Windows: "\" ends a folder as "/"
 // does, "C:" names a drive, and the process list may give full paths. False
 // on Linux, where a process's name is a bare name, and any "\" or ":" in it
@@ -139,11 +146,13 @@ const char* DescribeLastError();
 const char* DescribeHiddenProcesses();
 
 // Makes a NUL-terminated name fit to be shown, in place, and returns it:
-// every character a terminal would act on rather than show becomes "?",
-// which no target may hold, so that a name is always one line, never a
-// command, and never shown as a name it is not. Where names are texts of
-// the ANSI code page (Windows), which no file name fills with controls, it
-// is left as it is.
+// every character a terminal would act on rather than show, or would show
+// as nothing, becomes "?", which no target may hold, so that a name is
+// always one line, never a command, and never shown as a name it is not.
+// What a terminal acts on may depend on the locale's character set: it is
+// looked up once, and every name of the run is shown alike. Where names are
+// texts of the ANSI code page (Windows), which no file name fills with
+// controls, it is left as it is.
 char* ShowableName(char* text);
 
 // Upper-cases a NUL-terminated text in place and returns it.

@@ -161,6 +161,8 @@ const char* GetCommandLineA() { return nullptr; }
 
 bool SlashIntroducesSwitches() { return g_system.slashSwitches; }
 
+bool TestSwitchNeedsTarget() { return g_system.testSwitchNeedsTarget; }
+
 bool WindowsPaths() { return g_system.windowsPaths; }
 
 bool IsDBCSLeadByte(unsigned char byte) {

@@ -32,6 +32,7 @@ struct FakeSystem {
                                        // 0 renders true names as 1252 does
   const char* hiddenText = nullptr;     // what DescribeHiddenProcesses says
   bool slashSwitches = true;           // "/" introduces switches, as on Windows; false as on Linux
+  bool testSwitchNeedsTarget = false;  // -t with no target is a usage error, as on Linux; false as on Windows
   bool windowsPaths = true;            // "\" and "C:" are path syntax, as on Windows; false as on Linux
   std::uint32_t ownPid = 4242;
   std::uint32_t entrySize = 296;

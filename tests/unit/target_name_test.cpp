@@ -39,6 +39,7 @@ TEST(ReduceTargetName, TakesTheFinalComponent) {
       {".exe", ".exe"},
       {"x.", "x."},
       {"..x", ".x"},
+      {"..exe", ".exe"},
       {"...", "."},
       {"a..x", "a..x"},
       {"C:\\dir\\", ""},

@@ -187,11 +187,11 @@ std::string_view CompleteName(std::string_view kernelName, std::string_view cmdl
   return kernelName;
 }
 
-void StoreImageName(std::string_view name, char* field, std::size_t fieldSize) {
+void StoreImageName(std::string_view name, char* field, std::size_t fieldSize, NameCharset charset) {
   const std::size_t length = name.size() < fieldSize - 1 ? name.size() : fieldSize - 1;
   std::copy_n(name.data(), length, field);
   field[length] = '\0';
-  ShowAsName(field);
+  ShowAsName(field, charset);
 }
 
 }  // namespace stopex

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/linux/shown_name.h"
+
 namespace stopex {
 
 // The kernel keeps at most this many bytes of a process's name.
@@ -91,7 +93,7 @@ std::string_view CompleteName(std::string_view kernelName, std::string_view cmdl
                               std::string_view exePath);
 
 // Copies a name into a terminated image-name field of the given size,
-// cutting it to fit, and shows it as ShowAsName does.
-void StoreImageName(std::string_view name, char* field, std::size_t fieldSize);
+// cutting it to fit, and shows it as ShowAsName does in that character set.
+void StoreImageName(std::string_view name, char* field, std::size_t fieldSize, NameCharset charset);
 
 }  // namespace stopex

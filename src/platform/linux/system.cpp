@@ -21,6 +21,9 @@ std::uint32_t GetACP() { return 0; }
 // Every absolute path begins with "/": only "-" introduces a switch.
 bool SlashIntroducesSwitches() { return false; }
 
+// "stopex $name -t" with an empty $name is a mistake, never a test.
+bool TestSwitchNeedsTarget() { return true; }
+
 bool WindowsPaths() { return false; }
 
 bool IsDBCSLeadByte(unsigned char) { return false; }
@@ -30,7 +33,7 @@ bool IsDBCSLeadByte(unsigned char) { return false; }
 ListedName CompareListedName(Handle, std::uint32_t, const char*) { return ListedName::Exact; }
 
 char* ShowableName(char* text) {
-  ShowAsName(text);
+  ShowAsName(text, LocaleCharset());
   return text;
 }
 

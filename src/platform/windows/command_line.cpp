@@ -81,6 +81,9 @@ std::uint32_t GetACP() { return ::GetACP(); }
 // Scripts write switches with "/" as with "-"; paths are written with "\".
 bool SlashIntroducesSwitches() { return true; }
 
+// A test without a target succeeds with status 0: batch files may rely on it.
+bool TestSwitchNeedsTarget() { return false; }
+
 bool WindowsPaths() { return true; }
 
 }  // namespace stopex
