@@ -53,16 +53,16 @@ Handle Terminate(RunState& state, std::uint32_t processId, const char* listedNam
     ReportFailure(state, "OpenProcess");
     return kNullHandle;
   }
-  switch (listedName == nullptr ? ListedName::Exact : CompareListedName(process, processId, listedName)) {
-    case ListedName::Other:  // the id changed hands since the snapshot
+  switch (listedName == nullptr ? NameMatch::Exact : CompareListedName(process, processId, listedName)) {
+    case NameMatch::Other:  // the id changed hands since the snapshot
       ReportFailure(state, "OpenProcess");
       CloseHandle(process);
       return kNullHandle;
-    case ListedName::LookAlike:
+    case NameMatch::LookAlike:
       PassOver(state, processId);
       CloseHandle(process);
       return kNullHandle;
-    case ListedName::Exact: break;
+    case NameMatch::Exact: break;
   }
   if (TerminateProcess(process, kTerminateExitCode) != 0) return process;
   ReportFailure(state, "TerminateProcess");
@@ -96,7 +96,7 @@ void Entry(RunState& state) {
   state.anyMatched = true;
   if (state.entry.th32ProcessID == state.ownProcessId) {
     // Its id cannot change hands while it runs: only its name is in question.
-    if (CompareListedName(kNullHandle, state.ownProcessId, state.entry.szExeFile) == ListedName::LookAlike) {
+    if (CompareListedName(kNullHandle, state.ownProcessId, state.entry.szExeFile) == NameMatch::LookAlike) {
       PassOver(state, state.ownProcessId);
     } else {
       state.ownProcessMatched = true;

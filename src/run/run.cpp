@@ -71,8 +71,8 @@ void ListEntry(RunState& state) {
 void TestEntry(RunState& state) {
   if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte, state.pathRules)) return;
   if (state.runStatus == kExitSuccess) return;
-  const ListedName listed = CompareListedName(kNullHandle, state.entry.th32ProcessID, state.entry.szExeFile);
-  if (listed != ListedName::LookAlike) state.runStatus = kExitSuccess;
+  const NameMatch listed = CompareListedName(kNullHandle, state.entry.th32ProcessID, state.entry.szExeFile);
+  if (listed != NameMatch::LookAlike) state.runStatus = kExitSuccess;
 }
 
 // Silenced, nothing is said at all, not even that a process may be hidden.
