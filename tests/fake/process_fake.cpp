@@ -1,3 +1,4 @@
+// The in-memory backend: the scripted system behind every call of the interface.
 #include "fake/process_fake.h"
 
 #include <algorithm>

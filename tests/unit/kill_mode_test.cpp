@@ -1,3 +1,4 @@
+// Kill mode against the fake: what is opened, checked, terminated, reported and waited for, and in what order.
 #include "platform/exit_status.h"
 
 #include <gtest/gtest.h>

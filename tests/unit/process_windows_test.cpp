@@ -1,3 +1,4 @@
+// The Windows backend against the real system: the walk, opening, text operations, the command line and the name check.
 #include <gtest/gtest.h>
 
 #include <cstring>
