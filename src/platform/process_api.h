@@ -99,9 +99,10 @@ std::uint32_t GetCurrentProcessId();
 // - the id of the entry the walk handed out last, while its snapshot is
 //   still open (kill mode opens each match right after its entry), or
 // - the program's own id (GetCurrentProcessId), at any time.
-// Any other id gives error 87, as does a process that has gone, or whose id
-// now stands for another process than was listed, or that has renamed
-// itself since it was listed.
+// A backend may refuse any other id with error 87 (Linux and the test fake
+// do). Error 87 also says that the process has gone, or that its id now
+// stands for another process than was listed, or (Linux) that it has
+// renamed itself since it was listed.
 // - Windows: opens any process by id at any time; the handle pins it, and
 //   CompareListedName then tells whether it is still the process listed.
 // - Linux: opens a process only once the backend has confirmed it to be the
