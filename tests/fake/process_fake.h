@@ -1,5 +1,6 @@
 // The in-memory backend that tests script: snapshot entries, failures and
-// their error codes, and a log of every call the logic makes.
+// their error codes, and a log of every call the logic makes. It holds the
+// logic to the interface's rules as strictly as the strictest backend does.
 #pragma once
 
 #include <cstdint>

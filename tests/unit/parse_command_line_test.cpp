@@ -1,3 +1,4 @@
+// The command-line rules: which arguments give which options, which the usage text, and the text itself.
 #include "cli/parse_command_line.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The Linux /proc parsers against texts as the kernel writes them, and texts it never would.
 #include "platform/linux/proc_parse.h"
 
 #include <gtest/gtest.h>

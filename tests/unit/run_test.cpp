@@ -1,3 +1,4 @@
+// The run driver against the fake: the one walk, list and test modes, the messages and what is said when output fails.
 #include "run/run.h"
 
 #include <gtest/gtest.h>

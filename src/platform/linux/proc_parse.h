@@ -1,6 +1,7 @@
-// Parsing of the texts the Linux /proc file system gives for one process:
-// its stat line, its status file and its argument block. Pure functions over
-// bytes.
+// Parsing of the texts the Linux /proc file system gives: a process's stat
+// line, status file and argument block, and the mountinfo lines that tell
+// how /proc is mounted. Pure functions over bytes; the one that writes,
+// StoreImageName, writes only into the field it is given.
 #pragma once
 
 #include <cstddef>

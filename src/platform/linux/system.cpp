@@ -30,7 +30,7 @@ bool IsDBCSLeadByte(unsigned char) { return false; }
 
 // A name is the bytes the kernel holds, never a rendering of them; the
 // process the snapshot saw is made sure of when it is opened.
-ListedName CompareListedName(Handle, std::uint32_t, const char*) { return ListedName::Exact; }
+NameMatch CompareListedName(Handle, std::uint32_t, const char*) { return NameMatch::Exact; }
 
 char* ShowableName(char* text) {
   ShowAsName(text, LocaleCharset());
