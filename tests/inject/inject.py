@@ -139,7 +139,9 @@ class Sandbox:
                 and os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGKILL]
 
 
-# The modes: arguments and whether process descriptors are refused.
+# The modes and their arguments; kill-by-number is kill with process
+# descriptors refused (pidfd_open fails with ENOSYS), so that processes are
+# taken by number.
 def modes(target):
     miss = target[:-1] + "q"
     return {"list": [], "test": [target, "-t"], "test-silent": [target, "-ts"], "miss": [miss, "-t"],
