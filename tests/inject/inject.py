@@ -83,21 +83,34 @@ WORKERS = 2
 
 
 def sleeper_names(tag):
+    """The target's name, and the bystanders': the last one's stat file is
+    covered in kill-covered mode (Sandbox.respawn)."""
     target = "ij" + tag + "targetname"  # 20 bytes: the kernel keeps 15
-    return target, ["x" + target, target + "x", target[:15]]
+    return target, ["x" + target, target + "x", target[:15], "cv" + tag]
+
+
+def covering_name(target):
+    """The name the covered bystander's stat file gives it."""
+    return "cs" + target[2:8]
 
 
 class Sandbox:
     """The sleepers of a worker's namespace, whose first process it is: it
     starts them in a fixed order, so that each run sees the same /proc."""
 
-    def __init__(self, folder, tag):
+    def __init__(self, folder, tag, index):
         self.target, self.bystanders = sleeper_names(tag)
-        self.folder, self.running, self.ended = folder, {}, {}
+        self.text = os.path.join(folder, f"stat{index}")
+        self.folder, self.running, self.ended, self.covered = folder, {}, {}, None
 
-    def respawn(self, short=False):
+    def respawn(self, short=False, covered=False):
         """Starts every sleeper afresh; with short, the first target ends by
-        itself 400 ms after its start."""
+        itself 400 ms after its start; with covered, the last bystander's
+        stat file is covered by a text that names it as covering_name says."""
+        if self.covered:
+            # Gone with its process, if a fault had it killed.
+            subprocess.run(["umount", self.covered], stderr=subprocess.DEVNULL, check=False)
+            self.covered = None
         for pid in self.running:
             if pid not in self.ended:
                 os.kill(pid, signal.SIGKILL)
@@ -110,6 +123,13 @@ class Sandbox:
         for pid, name in self.running.items():
             while self.comm(pid) != name[:15]:
                 time.sleep(0.001)
+        if covered:
+            # What a mount over a process's folder can make a plain open
+            # read; openat2 with RESOLVE_NO_XDEV tells it.
+            self.covered = f"/proc/{pid}/stat"
+            with open(self.covered) as real, open(self.text, "w") as fake:
+                fake.write(real.read().replace(f"({name})", f"({covering_name(self.target)})"))
+            subprocess.run(["mount", "--bind", self.text, self.covered], check=True)
 
     @staticmethod
     def comm(pid):
@@ -133,19 +153,20 @@ class Sandbox:
     def runs(self, name):
         return [pid for pid, n in self.running.items() if n == name and pid not in self.ended]
 
-    def killed(self):
+    def killed(self, target):
         """The targets that ended by SIGKILL."""
-        return [pid for pid, status in self.ended.items() if self.running.get(pid) == self.target
+        return [pid for pid, status in self.ended.items() if self.running.get(pid) == target
                 and os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGKILL]
 
 
 # The modes and their arguments; kill-by-number is kill with process
 # descriptors refused (pidfd_open fails with ENOSYS), so that processes are
-# taken by number.
+# taken by number; kill-covered asks for the name that only a covered stat
+# file gives a bystander, which must not be killed.
 def modes(target):
     miss = target[:-1] + "q"
     return {"list": [], "test": [target, "-t"], "test-silent": [target, "-ts"], "miss": [miss, "-t"],
-            "kill": [target], "kill-by-number": [target]}
+            "kill": [target], "kill-by-number": [target], "kill-covered": [covering_name(target)]}
 
 
 def strace(stopex, mode, target, fault, log):
@@ -280,6 +301,13 @@ def plan(calls, mode):
         if name not in NEVER_INJECTED and not (mode == "kill-by-number" and name == "pidfd_open"):
             positions[name].append(k)
     runs = []
+    if mode == "kill-covered":
+        # openat2 refused once with EPERM, before or after the covered file:
+        # a refusal once must not make the program open plainly from then on.
+        # Not ENOSYS, which says the kernel has no openat2 at all, nor any
+        # refusal from a call on: then a plain open is all there is, and a
+        # mount can fool it.
+        return [("openat2", "EPERM", str(k)) for k in positions.get("openat2", [])]
     for name, ks in sorted(positions.items()):
         errors = ERRORS.get(name, FILTER + ["EINVAL"])
         runs += [(name, error, f"{ks[0]}+") for error in errors if error not in TRANSIENT]
@@ -294,20 +322,22 @@ def worker(index, stopex, folder, tag):
     """Inside a PID namespace of its own, as its first process: learns each
     mode's calls, then makes every WORKERS-th run of the plan. Prints its
     findings as JSON."""
-    sandbox = Sandbox(folder, tag)
+    sandbox = Sandbox(folder, tag, index)
     program = os.path.realpath(stopex)
     names = [sandbox.target] * 3 + sandbox.bystanders + [Sandbox.comm(1), "strace", "stopex"]
     log = os.path.join(folder, f"log{index}")
     found = {"runs": 0, "failures": [], "missed": [], "calls": {}}
 
     def one(mode, call=None, error=None, when=None):
-        if mode.startswith("kill") or not sandbox.running or sandbox.ended:
-            sandbox.respawn(short=error == DELAY)
-        before = len(sandbox.runs(sandbox.target))
+        covered = mode == "kill-covered"
+        if mode.startswith("kill") or not sandbox.running or sandbox.ended or bool(sandbox.covered) != covered:
+            sandbox.respawn(short=error == DELAY, covered=covered)
+        target = covering_name(sandbox.target) if covered else sandbox.target
+        before = len(sandbox.runs(target))
         outcome = run(strace(stopex, mode, sandbox.target, (call, error, when), log))
         sandbox.reap()
         bystanders = all(sandbox.runs(name) for name in sandbox.bystanders)
-        truth = (sandbox.target, names, before, len(sandbox.runs(sandbox.target)), len(sandbox.killed()), bystanders)
+        truth = (target, names, before, len(sandbox.runs(target)), len(sandbox.killed(target)), bystanders)
         wrong = check(mode, (call, error, when), outcome, truth)
         if call and not wrong:
             with open(log) as file:
