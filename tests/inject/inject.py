@@ -8,17 +8,21 @@ system call it makes fail in turn, and checks every run against the truth.
 Two workers, each the first process of a PID namespace of its own (unshare,
 with its own /proc), start copies of the sleeper under crafted names: three
 targets of a name longer than the kernel keeps, and bystanders named with a
-prefix, a suffix, and the target's name cut at 15 bytes. Each mode (list,
-test hit and miss, kill, and kill with process descriptors refused, where
-processes are taken by number) is first traced once (strace -k) to learn
-which calls the program itself makes, and how often (the loader's and the C
-library's start-up calls are not its own and are left alone). Then each of
-those calls is made to fail (-e inject=CALL:error=E:when=K or K+), and the
-run is checked: nothing killed but targets, "Killed." only for a target that
-has ended, no answer that the processes belie unless a failure is said, no
-crash, no hang. The runs without injection must pass the same checks, and
-each injected run must show in strace's log that its fault was made, so that
-a broken sandbox cannot pass."""
+prefix, a suffix, and the target's name cut at 15 bytes, and one whose stat
+file a mount covers in one mode. Each mode (list, test hit and miss, kill,
+kill with process descriptors refused, where processes are taken by number,
+and kill of the name only the covered file gives) is first traced once
+(strace -k) to learn which calls the program itself makes, and how often
+(the loader's and the C library's start-up calls are not its own and are
+left alone). Then each of those calls is made to fail (-e
+inject=CALL:error=E:when=K or K+), and the run is checked: nothing killed
+but targets, "Killed." only for a target that has ended, no answer that the
+processes belie unless a failure is said, no crash, no hang. One check leans
+on timing: a sleeper ends within a moment of SIGKILL, so one said to be
+"still ending" after the program's 5-second wait, yet ended right after the
+run, was not waited for. The runs without injection must pass the same
+checks, and each injected run must show in strace's log that its fault was
+made, so that a broken sandbox cannot pass."""
 
 import collections
 import json
