@@ -19,11 +19,12 @@ std::string StatLine(const std::string& name, const std::string& startTime) {
 TEST(ParseStatLine, FindsTheNameBetweenTheFirstOpenAndLastCloseParenthesis) {
   const std::string names[] = {"sleep", "", "a b", "a) b (c", ")", "((", "a\nb", "x) S 1 2 3 4 5", "\xff\xfe"};
   for (const std::string& name : names) {
-    const std::string line = StatLine(name, "987654321");
+    // Nineteen digits, as many as always fit 64 bits.
+    const std::string line = StatLine(name, "9876543210987654321");
     StatFields fields;
     ASSERT_TRUE(ParseStatLine(line, &fields)) << name;
     EXPECT_EQ(fields.name, name);
-    EXPECT_EQ(fields.startTime, 987654321u) << name;
+    EXPECT_EQ(fields.startTime, 9876543210987654321u) << name;
     EXPECT_EQ(fields.state, 'S') << name;
   }
 }
@@ -101,6 +102,7 @@ TEST(ParseStatus, ReadsTheIdsAndWhetherTheProcessMayTrace) {
       {"NSpid:" + Numbers(34), 0, {}},
       {"Groups:\t" + std::string(70000, '1') + "\nCapEff:\t000001ffffffffff\n", 0, {}, true},
       {"CapEff:\t00000000a80425fb\n", 0, {}, false},  // root in a container: no CAP_SYS_PTRACE
+      {"CapEff:\t0000000000090000\n", 0, {}, true},   // a digit, not a letter, holds it
   };
   for (const auto& c : cases) {
     StatusFields fields;
@@ -117,6 +119,7 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
     std::string mountinfo;
     bool found, hidesOthers, hasGid;
     std::uint32_t gid;
+    std::string mountPoint = "/proc";
   } cases[] = {
       {proc + "rw\n", true, false, false, 0},
       {proc + "rw,hidepid=invisible,gid=27\n", true, true, true, 27},
@@ -126,6 +129,12 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
       {"30 1 0:40 / /proc rw - tmpfs none rw\n", false, false, false, 0},
       {"23 1 0:21 / /proc/sys rw - proc proc rw,hidepid=2\n", false, false, false, 0},
       {"23 1 0:21 / /pro\\143 rw - proc proc rw,hidepid=2\n", true, true, false, 0},  // escaped
+      // A blank, a tab and a backslash are escaped; a backslash and digits are text.
+      {"23 1 0:21 / /a\\040b\\011\\134 rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/a b\t\\"},
+      {"23 1 0:21 / /a\\134040 rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/a\\040"},
+      {"23 1 0:21 / /a\\040 rw - proc proc rw,hidepid=2\n", false, false, false, 0, "/a\\040"},
+      {proc + "rw,hidepid=2,gid=4294967295\n", true, true, true, 4294967295u},
+      {proc + "rw,hidepid=2,gid=4294967296\n", true, true, false, 0},
       {"23 1 0:21 / /proc rw - proc", false, false, false, 0},
       {"", false, false, false, 0},
   };
@@ -133,7 +142,7 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
     ProcMount mount;
     for (std::size_t p = 0; p < c.mountinfo.size();) {
       const std::size_t end = std::min(c.mountinfo.find('\n', p), c.mountinfo.size());
-      ParseProcMountLine(std::string_view(c.mountinfo).substr(p, end - p), "/proc", &mount);
+      ParseProcMountLine(std::string_view(c.mountinfo).substr(p, end - p), c.mountPoint, &mount);
       p = end + 1;
     }
     EXPECT_EQ(mount.found, c.found) << c.mountinfo;

@@ -146,6 +146,15 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
   // A line longer than any mount of /proc (an overlay of many layers) is passed over.
   Write(self + "/mountinfo", std::string(2 << 20, 'o') + "\n22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
   EXPECT_NE(DescribeHiddenProcesses(), nullptr);
+  // The group that gid= names sees every process; another group does not,
+  // nor does a program that may trace every process.
+  const std::string hidden = "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2,gid=";
+  Write(self + "/mountinfo", hidden + std::to_string(getegid()) + "\n");
+  EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+  Write(self + "/mountinfo", hidden + "3999999999\n");  // a group nothing here belongs to
+  EXPECT_NE(DescribeHiddenProcesses(), nullptr);
+  Write(self + "/status", "CapEff:\t0000000000080000\n");
+  EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
 }
 
 TEST_F(FakeProc, AMissingRootIsAFailedSnapshot) {
