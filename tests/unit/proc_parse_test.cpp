@@ -70,6 +70,14 @@ TEST(ParseStatLine, TellsAnEndedProcessFromOneWhoseFirstThreadHasEnded) {
   }
 }
 
+// A link read into a buffer is no terminated string: what follows it is not read.
+TEST(ParseProcessId, ReadsOnlyTheTextItIsGiven) {
+  const std::string_view digits = "40000001234";
+  std::uint32_t pid = 0;
+  ASSERT_TRUE(ParseProcessId(digits.substr(0, 7), &pid));
+  EXPECT_EQ(pid, 4000000u);
+}
+
 // "\t1\t2..." up to count, and the same as numbers.
 std::string Numbers(int count) {
   std::string text;

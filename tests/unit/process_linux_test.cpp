@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -155,6 +156,30 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
   EXPECT_NE(DescribeHiddenProcesses(), nullptr);
   Write(self + "/status", "CapEff:\t0000000000080000\n");
   EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+}
+
+// The program's own number is read from the link of the /proc the backend
+// is pointed at; without the link, /proc shows process folders alone or
+// belongs to another namespace, and no snapshot is taken.
+TEST_F(FakeProc, NumbersItselfAsTheProcItReadsSays) {
+  auto pointAgain = [this] {  // at /proc, then here: nothing this /proc said before is kept
+    SetProcRoot("/proc");
+    EXPECT_EQ(GetCurrentProcessId(), static_cast<std::uint32_t>(getpid()));
+    SetProcRoot(root_.c_str());
+  };
+  const fs::path self = fs::path(root_) / "self";
+  fs::remove(self);
+  fs::create_symlink("4000000", self);
+  pointAgain();
+  EXPECT_EQ(GetCurrentProcessId(), 4000000u);
+  AddProcess(1, "init");
+  fs::remove(self);
+  pointAgain();
+  EXPECT_EQ(BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0), kInvalidHandleValue);
+  EXPECT_NE(std::strstr(DescribeLastError(), "subset=pid"), nullptr);
+  Write("uptime", "1 1\n");
+  EXPECT_EQ(BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0), kInvalidHandleValue);
+  EXPECT_NE(std::strstr(DescribeLastError(), "another PID namespace"), nullptr);
 }
 
 TEST_F(FakeProc, AMissingRootIsAFailedSnapshot) {
