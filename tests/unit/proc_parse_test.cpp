@@ -71,11 +71,18 @@ TEST(ParseStatLine, TellsAnEndedProcessFromOneWhoseFirstThreadHasEnded) {
 }
 
 // A link read into a buffer is no terminated string: what follows it is not read.
-TEST(ParseProcessId, ReadsOnlyTheTextItIsGiven) {
+TEST(ProcParse, ReadsOnlyTheTextItIsGiven) {
   const std::string_view digits = "40000001234";
   std::uint32_t pid = 0;
   ASSERT_TRUE(ParseProcessId(digits.substr(0, 7), &pid));
   EXPECT_EQ(pid, 4000000u);
+  // Nor is what follows a status file read into a buffer used before.
+  for (const std::string_view status : {"NSpid:\t12\t34567", "NSpid:\t12\t34\t5"}) {
+    StatusFields fields;
+    ParseStatus(status.substr(0, 12), &fields);
+    EXPECT_EQ(std::vector<std::uint32_t>(fields.nsPids, fields.nsPids + fields.nsPidCount),
+              (std::vector<std::uint32_t>{12, 34})) << status;
+  }
 }
 
 // "\t1\t2..." up to count, and the same as numbers.
@@ -111,6 +118,12 @@ TEST(ParseStatus, ReadsTheIdsAndWhetherTheProcessMayTrace) {
       {"Groups:\t" + std::string(70000, '1') + "\nCapEff:\t000001ffffffffff\n", 0, {}, true},
       {"CapEff:\t00000000a80425fb\n", 0, {}, false},  // root in a container: no CAP_SYS_PTRACE
       {"CapEff:\t0000000000090000\n", 0, {}, true},   // a digit, not a letter, holds it
+      {"CapEff:\tffff\n", 0, {}, false},               // too short to hold it
+      {"CapEff:\t" + std::string(27, '0') + "80000\n", 0, {}, true},  // the longest mask read
+      {"CapEff:\t" + std::string(28, '0') + "80000\n", 0, {}, false},
+      {"NSpid:\t80000\n", 0, {80000}, false},           // no CapEff line: no other line serves
+      {"Pid:\t0\nNSpid:\t0\n", 0, {}},                  // a descriptor's process this namespace does not show
+      {"NSpid:\t4294967295\n", 0, {4294967295u}},
   };
   for (const auto& c : cases) {
     StatusFields fields;
@@ -141,6 +154,7 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
       {"23 1 0:21 / /a\\040b\\011\\134 rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/a b\t\\"},
       {"23 1 0:21 / /a\\134040 rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/a\\040"},
       {"23 1 0:21 / /a\\040 rw - proc proc rw,hidepid=2\n", false, false, false, 0, "/a\\040"},
+      {"23 1 0:21 / /run/1000/proc rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/run/1000/proc"},
       {proc + "rw,hidepid=2,gid=4294967295\n", true, true, true, 4294967295u},
       {proc + "rw,hidepid=2,gid=4294967296\n", true, true, false, 0},
       {"23 1 0:21 / /proc rw - proc", false, false, false, 0},
