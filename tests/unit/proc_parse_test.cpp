@@ -38,6 +38,9 @@ TEST(ParseStatLine, RejectsWhatIsNotAStatLine) {
       StatLine("sleep", "x12"),                         // start time not a number
       StatLine("sleep", "123456789012345678901"),       // more digits than fit
       "1234 )x( S 1 1234 1234 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 77 1",
+      "1234 (sleep S 1 1234 1234 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 77 1",  // no ")"
+      "1234 (sleep) S 1 1234 1234 0 -1 x 100 0 0 0 1 2 0 0 20 0 1 0 77 1",       // flags
+      "1234 (sleep) S 1 1234 1234 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 x 0 77 1", // threads
   };
   for (const std::string& line : lines) {
     StatFields fields;
@@ -76,6 +79,9 @@ TEST(ProcParse, ReadsOnlyTheTextItIsGiven) {
   std::uint32_t pid = 0;
   ASSERT_TRUE(ParseProcessId(digits.substr(0, 7), &pid));
   EXPECT_EQ(pid, 4000000u);
+  for (const std::string_view text : {"0", "12a", "00000000001", "4294967296", ""}) {
+    EXPECT_FALSE(ParseProcessId(text, &pid)) << text;
+  }
   // Nor is what follows a status file read into a buffer used before.
   for (const std::string_view status : {"NSpid:\t12\t34567", "NSpid:\t12\t34\t5"}) {
     StatusFields fields;
@@ -155,6 +161,7 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
       {"23 1 0:21 / /a\\134040 rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/a\\040"},
       {"23 1 0:21 / /a\\040 rw - proc proc rw,hidepid=2\n", false, false, false, 0, "/a\\040"},
       {"23 1 0:21 / /run/1000/proc rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/run/1000/proc"},
+      {"24 1 0:21 / /prod rw - proc proc rw,hidepid=2\n", false, false, false, 0},  // as long, not the same
       {proc + "rw,hidepid=2,gid=4294967295\n", true, true, true, 4294967295u},
       {proc + "rw,hidepid=2,gid=4294967296\n", true, true, false, 0},
       {"23 1 0:21 / /proc rw - proc", false, false, false, 0},
