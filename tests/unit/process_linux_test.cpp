@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include <grp.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -154,6 +155,20 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
   EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
   Write(self + "/mountinfo", hidden + "3999999999\n");  // a group nothing here belongs to
   EXPECT_NE(DescribeHiddenProcesses(), nullptr);
+  // A supplementary group counts as well: set in a child, as root may.
+  if (geteuid() == 0) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const gid_t groups[] = {3999999998, 3999999999};
+      bool failed = setgroups(2, groups) != 0 || DescribeHiddenProcesses() != nullptr;
+      Write(self + "/mountinfo", hidden + "3999999997\n");  // not among them
+      failed = failed || DescribeHiddenProcesses() == nullptr;
+      std::_Exit(failed ? 1 : 0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+  }
   Write(self + "/status", "CapEff:\t0000000000080000\n");
   EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
 }
