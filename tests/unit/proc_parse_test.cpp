@@ -221,6 +221,7 @@ TEST(StoreImageName, KeepsLettersButShowsWhatATerminalActsOnAsQuestionMarks) {
       {"\xf0\x80\x80\x9b\xf4\x90\x80\x80", "\xf0???\xf4???"},  // past U+10FFFF
       {"\xc2\xa0\xc2", "\xc2\xa0\xc2"},
       {"0123456789abcdefgh", "0123456789abcde"},  // cut to the field
+      {"0123456789abcdef", "0123456789abcde"},    // one byte more than fits
       {"", ""},
   };
   for (const auto& c : cases) {
