@@ -117,6 +117,9 @@ TEST(FaultInjection, EveryCallFailingInTurnIsSurvived) {
 TEST(FaultInjection, RunningOutOfMemoryEndsTheRunWithAMessageAndStatus1) {
   EXPECT_EXIT(Resize(nullptr, static_cast<std::size_t>(-1) / 2, 4), ::testing::ExitedWithCode(kExitFailure),
               "^stopex: out of memory\n$");
+  // A size whose product wraps to nothing is no small request.
+  EXPECT_EXIT(Resize(nullptr, static_cast<std::size_t>(-1) / 2 + 1, 2), ::testing::ExitedWithCode(kExitFailure),
+              "^stopex: out of memory\n$");
   void* block = Resize(nullptr, 0, 8);  // nothing asked for is still a block
   EXPECT_NE(block, nullptr);
   std::free(block);

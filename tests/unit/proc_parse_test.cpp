@@ -20,11 +20,12 @@ std::string StatLine(const std::string& name, const std::string& startTime) {
 TEST(ParseStatLine, FindsTheNameBetweenTheFirstOpenAndLastCloseParenthesis) {
   const std::string names[] = {"sleep", "", "a b", "a) b (c", ")", "((", "a\nb", "x) S 1 2 3 4 5", "\xff\xfe"};
   for (const std::string& name : names) {
-    const std::string line = StatLine(name, "987654321");
+    // Nineteen digits, as many as always fit 64 bits.
+    const std::string line = StatLine(name, "9876543210987654321");
     StatFields fields;
     ASSERT_TRUE(ParseStatLine(line, &fields)) << name;
     EXPECT_EQ(fields.name, name);
-    EXPECT_EQ(fields.startTime, 987654321u) << name;
+    EXPECT_EQ(fields.startTime, 9876543210987654321u) << name;
     EXPECT_EQ(fields.state, 'S') << name;
   }
 }
@@ -38,6 +39,9 @@ TEST(ParseStatLine, RejectsWhatIsNotAStatLine) {
       StatLine("sleep", "x12"),                         // start time not a number
       StatLine("sleep", "123456789012345678901"),       // more digits than fit
       "1234 )x( S 1 1234 1234 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 77 1",
+      "1234 (sleep S 1 1234 1234 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 77 1",  // no ")"
+      "1234 (sleep) S 1 1234 1234 0 -1 x 100 0 0 0 1 2 0 0 20 0 1 0 77 1",       // flags
+      "1234 (sleep) S 1 1234 1234 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 x 0 77 1", // threads
   };
   for (const std::string& line : lines) {
     StatFields fields;
@@ -67,6 +71,24 @@ TEST(ParseStatLine, TellsAnEndedProcessFromOneWhoseFirstThreadHasEnded) {
     EXPECT_EQ(IsEnding(fields), c.ending) << c.fields;
     EXPECT_EQ(IsKernelThread(fields), c.kernelThread) << c.fields;
     EXPECT_EQ(LeaderHasEnded(fields), c.fields[0] == 'Z' && !c.ended) << c.fields;
+  }
+}
+
+// A link read into a buffer is no terminated string: what follows it is not read.
+TEST(ProcParse, ReadsOnlyTheTextItIsGiven) {
+  const std::string_view digits = "40000001234";
+  std::uint32_t pid = 0;
+  ASSERT_TRUE(ParseProcessId(digits.substr(0, 7), &pid));
+  EXPECT_EQ(pid, 4000000u);
+  for (const std::string_view text : {"0", "12a", "00000000001", "4294967296", ""}) {
+    EXPECT_FALSE(ParseProcessId(text, &pid)) << text;
+  }
+  // Nor is what follows a status file read into a buffer used before.
+  for (const std::string_view status : {"NSpid:\t12\t34567", "NSpid:\t12\t34\t5"}) {
+    StatusFields fields;
+    ParseStatus(status.substr(0, 12), &fields);
+    EXPECT_EQ(std::vector<std::uint32_t>(fields.nsPids, fields.nsPids + fields.nsPidCount),
+              (std::vector<std::uint32_t>{12, 34})) << status;
   }
 }
 
@@ -102,6 +124,13 @@ TEST(ParseStatus, ReadsTheIdsAndWhetherTheProcessMayTrace) {
       {"NSpid:" + Numbers(34), 0, {}},
       {"Groups:\t" + std::string(70000, '1') + "\nCapEff:\t000001ffffffffff\n", 0, {}, true},
       {"CapEff:\t00000000a80425fb\n", 0, {}, false},  // root in a container: no CAP_SYS_PTRACE
+      {"CapEff:\t0000000000090000\n", 0, {}, true},   // a digit, not a letter, holds it
+      {"CapEff:\tffff\n", 0, {}, false},               // too short to hold it
+      {"CapEff:\t" + std::string(27, '0') + "80000\n", 0, {}, true},  // the longest mask read
+      {"CapEff:\t" + std::string(28, '0') + "80000\n", 0, {}, false},
+      {"NSpid:\t80000\n", 0, {80000}, false},           // no CapEff line: no other line serves
+      {"Pid:\t0\nNSpid:\t0\n", 0, {}},                  // a descriptor's process this namespace does not show
+      {"NSpid:\t4294967295\n", 0, {4294967295u}},
   };
   for (const auto& c : cases) {
     StatusFields fields;
@@ -118,6 +147,7 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
     std::string mountinfo;
     bool found, hidesOthers, hasGid;
     std::uint32_t gid;
+    std::string mountPoint = "/proc";
   } cases[] = {
       {proc + "rw\n", true, false, false, 0},
       {proc + "rw,hidepid=invisible,gid=27\n", true, true, true, 27},
@@ -127,6 +157,14 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
       {"30 1 0:40 / /proc rw - tmpfs none rw\n", false, false, false, 0},
       {"23 1 0:21 / /proc/sys rw - proc proc rw,hidepid=2\n", false, false, false, 0},
       {"23 1 0:21 / /pro\\143 rw - proc proc rw,hidepid=2\n", true, true, false, 0},  // escaped
+      // A blank, a tab and a backslash are escaped; a backslash and digits are text.
+      {"23 1 0:21 / /a\\040b\\011\\134 rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/a b\t\\"},
+      {"23 1 0:21 / /a\\134040 rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/a\\040"},
+      {"23 1 0:21 / /a\\040 rw - proc proc rw,hidepid=2\n", false, false, false, 0, "/a\\040"},
+      {"23 1 0:21 / /run/1000/proc rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/run/1000/proc"},
+      {"24 1 0:21 / /prod rw - proc proc rw,hidepid=2\n", false, false, false, 0},  // as long, not the same
+      {proc + "rw,hidepid=2,gid=4294967295\n", true, true, true, 4294967295u},
+      {proc + "rw,hidepid=2,gid=4294967296\n", true, true, false, 0},
       {"23 1 0:21 / /proc rw - proc", false, false, false, 0},
       {"", false, false, false, 0},
   };
@@ -134,7 +172,7 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
     ProcMount mount;
     for (std::size_t p = 0; p < c.mountinfo.size();) {
       const std::size_t end = std::min(c.mountinfo.find('\n', p), c.mountinfo.size());
-      ParseProcMountLine(std::string_view(c.mountinfo).substr(p, end - p), "/proc", &mount);
+      ParseProcMountLine(std::string_view(c.mountinfo).substr(p, end - p), c.mountPoint, &mount);
       p = end + 1;
     }
     EXPECT_EQ(mount.found, c.found) << c.mountinfo;
@@ -185,6 +223,7 @@ TEST(StoreImageName, KeepsLettersButShowsWhatATerminalActsOnAsQuestionMarks) {
       {"\xf0\x80\x80\x9b\xf4\x90\x80\x80", "\xf0???\xf4???"},  // past U+10FFFF
       {"\xc2\xa0\xc2", "\xc2\xa0\xc2"},
       {"0123456789abcdefgh", "0123456789abcde"},  // cut to the field
+      {"0123456789abcdef", "0123456789abcde"},    // one byte more than fits
       {"", ""},
       // Invisible format characters, one "?" each, and their neighbours.
       {"a\u200a\u200b\u200f\u2010b", "a\u200a??\u2010b"},

@@ -3,12 +3,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <grp.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -146,6 +148,53 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
   // A line longer than any mount of /proc (an overlay of many layers) is passed over.
   Write(self + "/mountinfo", std::string(2 << 20, 'o') + "\n22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
   EXPECT_NE(DescribeHiddenProcesses(), nullptr);
+  // The group that gid= names sees every process; another group does not,
+  // nor does a program that may trace every process.
+  const std::string hidden = "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2,gid=";
+  Write(self + "/mountinfo", hidden + std::to_string(getegid()) + "\n");
+  EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+  Write(self + "/mountinfo", hidden + "3999999999\n");  // a group nothing here belongs to
+  EXPECT_NE(DescribeHiddenProcesses(), nullptr);
+  // A supplementary group counts as well: set in a child, as root may.
+  if (geteuid() == 0) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const gid_t groups[] = {3999999998, 3999999999};
+      bool failed = setgroups(2, groups) != 0 || DescribeHiddenProcesses() != nullptr;
+      Write(self + "/mountinfo", hidden + "3999999997\n");  // not among them
+      failed = failed || DescribeHiddenProcesses() == nullptr;
+      std::_Exit(failed ? 1 : 0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+  }
+  Write(self + "/status", "CapEff:\t0000000000080000\n");
+  EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+}
+
+// The program's own number is read from the link of the /proc the backend
+// is pointed at; without the link, /proc shows process folders alone or
+// belongs to another namespace, and no snapshot is taken.
+TEST_F(FakeProc, NumbersItselfAsTheProcItReadsSays) {
+  auto pointAgain = [this] {  // at /proc, then here: nothing this /proc said before is kept
+    SetProcRoot("/proc");
+    EXPECT_EQ(GetCurrentProcessId(), static_cast<std::uint32_t>(getpid()));
+    SetProcRoot(root_.c_str());
+  };
+  const fs::path self = fs::path(root_) / "self";
+  fs::remove(self);
+  fs::create_symlink("4000000", self);
+  pointAgain();
+  EXPECT_EQ(GetCurrentProcessId(), 4000000u);
+  AddProcess(1, "init");
+  fs::remove(self);
+  pointAgain();
+  EXPECT_EQ(BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0), kInvalidHandleValue);
+  EXPECT_NE(std::strstr(DescribeLastError(), "subset=pid"), nullptr);
+  Write("uptime", "1 1\n");
+  EXPECT_EQ(BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0), kInvalidHandleValue);
+  EXPECT_NE(std::strstr(DescribeLastError(), "another PID namespace"), nullptr);
 }
 
 TEST_F(FakeProc, AMissingRootIsAFailedSnapshot) {

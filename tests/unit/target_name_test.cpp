@@ -89,6 +89,7 @@ TEST(ReduceTargetName, BoundsEveryPartOfALongArgument) {
   EXPECT_EQ(Reduce(a300), std::string(255, 'a'));
   // Only the first 260 bytes count: the separator past them is never seen.
   EXPECT_EQ(Reduce(std::string(270, 'a') + "\\x.exe"), std::string(255, 'a'));
+  EXPECT_EQ(Reduce(std::string(260, 'a') + "\\x.exe"), std::string(255, 'a'));
   EXPECT_EQ(Reduce(std::string(250, 'a') + "\\" + std::string(50, 'b')), std::string(9, 'b'));
   // Name and extension are cut separately, each to 255 with the dot counted.
   EXPECT_EQ(Reduce("n." + std::string(300, 'e')), "n." + std::string(254, 'e'));
