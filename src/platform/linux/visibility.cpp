@@ -1,6 +1,8 @@
 // Whether /proc shows this user every process: a proc file system mounted
 // with hidepid hides other users' processes from all but the privileged.
+#include <algorithm>
 #include <cstdlib>
+#include <span>
 #include <string_view>
 
 #include <unistd.h>
@@ -24,8 +26,8 @@ bool InGroup(std::uint32_t gid) {
   if (most <= 0) return false;
   auto* groups = static_cast<gid_t*>(Resize(nullptr, static_cast<std::size_t>(most), sizeof(gid_t)));
   const int count = getgroups(most, groups);
-  bool member = false;
-  for (int i = 0; i < count; ++i) member = member || groups[i] == gid;
+  const std::span<const gid_t> filled(groups, count > 0 ? static_cast<std::size_t>(count) : 0);
+  const bool member = std::ranges::find(filled, static_cast<gid_t>(gid)) != filled.end();
   std::free(groups);
   return member;
 }
