@@ -56,6 +56,32 @@ void SayWhatMayBeHidden(RunState& state) {
 
 namespace {
 
+// A process list that could not be read, or not to its end.
+void SayCannotList(std::FILE* err, std::uint32_t code, const char* why) {
+  if (why != nullptr) {
+    Say(err, "cannot list the processes: ", why);
+  } else {
+    Say(err, "cannot list the processes: error ", code);
+  }
+}
+
+}  // namespace
+
+bool SayWhatWasNotRead(RunState& state) {
+  if (state.walkError != 0) {
+    SayCannotList(state.err, state.walkError, state.walkErrorText);
+  } else if (state.unread != nullptr) {
+    Say(state.err, state.unread);
+  } else {
+    return false;
+  }
+  state.walkError = 0;
+  state.unread = nullptr;
+  return true;
+}
+
+namespace {
+
 // List mode: every image name as delivered, one per line, one write per line
 // (on an unbuffered device each write is a system call).
 void ListEntry(RunState& state) {
@@ -63,6 +89,11 @@ void ListEntry(RunState& state) {
   Append(line, state.entry.szExeFile);
   Append(line, "\n");
   Print(state, line);
+}
+
+// A list that misses processes is no answer, though it is given.
+void ListReport(RunState& state) {
+  if (SayWhatWasNotRead(state)) state.runStatus = kExitFailure;
 }
 
 // Test mode. The walk goes on after a hit: every mode sees the whole
@@ -89,10 +120,12 @@ void TestReport(RunState& state) {
   }
   Append(message, words);
   Print(state, message);
-  if (state.runStatus != kExitSuccess) SayWhatMayBeHidden(state);
+  if (state.runStatus == kExitSuccess) return;
+  SayWhatWasNotRead(state);
+  SayWhatMayBeHidden(state);
 }
 
-constexpr ModeSteps kListMode = {nullptr, ListEntry, nullptr};
+constexpr ModeSteps kListMode = {nullptr, ListEntry, ListReport};
 constexpr ModeSteps kTestMode = {PrepareTargetName, TestEntry, TestReport};
 
 const ModeSteps& StepsOf(RunMode mode) {
@@ -135,17 +168,20 @@ int Walk(RunState& state, const ModeSteps& mode) {
   state.snapshot = state.api.CreateToolhelp32Snapshot(kSnapProcess, 0);
   if (state.snapshot == kInvalidHandleValue) {
     const std::uint32_t code = GetLastError();
-    if (const char* why = DescribeLastError()) {
-      Say(err, "cannot list the processes: ", why);
-    } else {
-      Say(err, "cannot list the processes: error ", code);
-    }
+    SayCannotList(err, code, DescribeLastError());
     return kExitFailure;
   }
   for (int more = state.api.Process32First(state.snapshot, &state.entry); more != 0;
        more = state.api.Process32Next(state.snapshot, &state.entry)) {
     mode.entry(state);
   }
+  // A walk ends where no entry is left; one cut short, or one that could
+  // not read every record it listed, is said by each mode as it answers.
+  if (GetLastError() != kNoMoreEntries) {
+    state.walkError = GetLastError();
+    state.walkErrorText = DescribeLastError();
+  }
+  state.unread = DescribeUnreadProcesses();
   CloseHandle(state.snapshot);
 
   if (mode.afterWalk != nullptr) mode.afterWalk(state);

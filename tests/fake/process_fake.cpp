@@ -43,9 +43,18 @@ int Fill(Handle snapshot, ProcessEntry* entry, const char* call) {
     SetError(8);
     return 0;
   }
-  if (snapshot != kSnapshotHandle || g_open.count(snapshot) == 0) return 0;
-  if (entry->dwSize != g_system.entrySize) return 0;
-  if (g_cursor >= g_system.processes.size()) return 0;
+  if (snapshot != kSnapshotHandle || g_open.count(snapshot) == 0) {
+    SetError(6);
+    return 0;
+  }
+  if (entry->dwSize != g_system.entrySize) {
+    SetError(24);
+    return 0;
+  }
+  if (g_cursor >= g_system.processes.size()) {
+    SetError(kNoMoreEntries);
+    return 0;
+  }
   const FakeProcess& process = g_system.processes[g_cursor++];
   entry->th32ProcessID = process.pid;
   bool exact = true;
@@ -289,6 +298,8 @@ std::uint32_t GetLastError() { return fake::g_lastError; }
 const char* DescribeLastError() { return fake::g_lastErrorText; }
 
 const char* DescribeHiddenProcesses() { return fake::g_system.hiddenText; }
+
+const char* DescribeUnreadProcesses() { return fake::g_system.unreadText; }
 
 char* ShowableName(char* text) { return text; }
 

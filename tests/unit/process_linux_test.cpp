@@ -281,6 +281,7 @@ TEST_F(FakeProc, ConfirmsWhatItPinsWhereProcShowsAnotherNamespace) {
     for (int fd = 3; fd < 64; ++fd) Write(self + "/fdinfo/" + std::to_string(fd), c.fdinfo);
     const std::string dir = std::to_string(listed);
     Write(dir + "/stat", dir + line.substr(line.find(' ')));
+    Write(dir + "/cmdline", "");
     Write(dir + "/status", groups + own + ids(c.levels, static_cast<std::uint32_t>(child)).replace(6, 4, "\t" + dir));
     const Handle snapshot = WalkTo(listed);
     if (!c.nameNow.empty()) Write(dir + "/stat", dir + " (" + c.nameNow + line.substr(line.rfind(')')));
@@ -302,6 +303,7 @@ TEST_F(FakeProc, RefusesAProcessThatHasEnded) {
   const std::string statPath = "/proc/" + std::to_string(child) + "/stat";
   std::ifstream realStat(statPath);
   Write(std::to_string(pid) + "/stat", std::string(std::istreambuf_iterator<char>(realStat), {}));
+  Write(std::to_string(pid) + "/cmdline", "");
   const Handle snapshot = WalkTo(pid);
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
   ASSERT_NE(handle, kNullHandle);
@@ -327,6 +329,7 @@ TEST_F(FakeProc, WaitsUntilTheTerminatedProcessHasEndedAndNoLonger) {
   ASSERT_GT(child, 0);
   std::ifstream realStat("/proc/" + std::to_string(child) + "/stat");
   Write(std::to_string(child) + "/stat", std::string(std::istreambuf_iterator<char>(realStat), {}));
+  Write(std::to_string(child) + "/cmdline", "");
   const Handle snapshot = WalkTo(static_cast<std::uint32_t>(child));
   const Handle handle = OpenProcess(kProcessTerminate, 0, static_cast<std::uint32_t>(child));
   ASSERT_NE(handle, kNullHandle);

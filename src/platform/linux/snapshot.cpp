@@ -32,8 +32,29 @@ struct Snapshot {
   Listed current;               // current.record.pid is 0 before the first entry
   Handle handle = kNullHandle;  // even values; zero before the first snapshot
   bool open = false;
+  // Records of the last walk that could not be read, and the first reason:
+  // those refused (which hidepid does by design) apart from the rest.
+  std::size_t refused = 0;
+  int firstRefusal = 0;
+  std::size_t unread = 0;
+  int firstUnread = 0;
 };
 Snapshot g_snapshot;
+
+// Each /proc root open, and how many hold it.
+struct HeldRoot {
+  int fd = -1;
+  std::size_t users = 0;
+};
+HeldRoot* g_roots = nullptr;
+std::size_t g_rootCount = 0;
+
+void CountUnread(Snapshot* snapshot, int error) {
+  const bool refused = error == EACCES || error == EPERM;
+  std::size_t& count = refused ? snapshot->refused : snapshot->unread;
+  int& first = refused ? snapshot->firstRefusal : snapshot->firstUnread;
+  if (count++ == 0) first = error;
+}
 
 // A process list that cannot be read is a failure, never an empty list: the
 // reason is the system's own.
@@ -57,7 +78,10 @@ bool ReadNumbers(int rootFd, Snapshot* snapshot) {
     return false;
   }
   snapshot->count = 0;
-  while (const dirent* d = readdir(dir)) {
+  for (;;) {
+    errno = 0;
+    const dirent* d = readdir(dir);
+    if (d == nullptr) break;
     std::uint32_t pid = 0;
     if (!ParseProcessId(d->d_name, &pid)) continue;
     if (snapshot->count == snapshot->capacity) {
@@ -66,14 +90,18 @@ bool ReadNumbers(int rootFd, Snapshot* snapshot) {
     }
     snapshot->pids[snapshot->count++] = pid;
   }
+  // readdir ends with errno set where the folder could not be read to its end.
+  const int error = errno;
   closedir(dir);
+  errno = error;
   std::sort(snapshot->pids, snapshot->pids + snapshot->count);
-  return true;
+  return error == 0;
 }
 
 Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
   Snapshot& snapshot = g_snapshot;
   if (snapshot.open) CloseSnapshot(snapshot.handle);
+  snapshot.refused = snapshot.unread = 0;
   const int rootFd = OpenRoot();
   if (rootFd < 0) return Unreadable(errno);
   ProcView view;
@@ -91,6 +119,7 @@ Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
     close(rootFd);
     return Unreadable(error);
   }
+  HoldRoot(rootFd);
   snapshot.current = Listed{};
   snapshot.current.rootFd = rootFd;
   snapshot.current.view = view;
@@ -111,9 +140,12 @@ int FillEntry(Handle handle, ProcessEntry* entry, bool first) {
     return 0;
   }
   if (first) snapshot.next = 0;
+  if (first) snapshot.refused = snapshot.unread = 0;
   while (snapshot.next < snapshot.count) {
     const std::uint32_t pid = snapshot.pids[snapshot.next++];
-    if (!ReadRecord(snapshot.current.rootFd, pid, &snapshot.current.record)) continue;
+    const int error = ReadRecord(snapshot.current.rootFd, pid, &snapshot.current.record);
+    if (error != 0 && !SaysGone(error)) CountUnread(&snapshot, error);
+    if (error != 0) continue;
     entry->th32ProcessID = pid;
     std::memcpy(entry->szExeFile, snapshot.current.record.name, sizeof entry->szExeFile);
     return 1;
@@ -135,13 +167,52 @@ const Listed* FindListed(std::uint32_t pid) {
 
 bool CloseSnapshot(Handle handle) {
   if (handle == kNullHandle || handle != g_snapshot.handle || !g_snapshot.open) return false;
-  close(g_snapshot.current.rootFd);
+  ReleaseRoot(g_snapshot.current.rootFd);
   g_snapshot.current.rootFd = -1;
   g_snapshot.open = false;
   return true;
 }
 
+void HoldRoot(int rootFd) {
+  std::size_t free = g_rootCount;
+  for (std::size_t i = 0; i < g_rootCount; ++i) {
+    if (g_roots[i].users != 0 && g_roots[i].fd == rootFd) {
+      ++g_roots[i].users;
+      return;
+    }
+    if (g_roots[i].users == 0) free = i;
+  }
+  if (free == g_rootCount) {
+    g_rootCount = Grown(g_rootCount, 4);
+    g_roots = static_cast<HeldRoot*>(Resize(g_roots, g_rootCount, sizeof(HeldRoot)));
+    for (std::size_t i = free; i < g_rootCount; ++i) g_roots[i] = HeldRoot{};
+  }
+  g_roots[free] = {rootFd, 1};
+}
+
+void ReleaseRoot(int rootFd) {
+  for (std::size_t i = 0; i < g_rootCount; ++i) {
+    if (g_roots[i].users == 0 || g_roots[i].fd != rootFd) continue;
+    if (--g_roots[i].users == 0) close(rootFd);
+    return;
+  }
+}
+
 }  // namespace linux_backend
+
+// What the last walk could not read: records refused where /proc hides
+// other users' processes by design are not counted.
+const char* DescribeUnreadProcesses() {
+  static char text[160];
+  const linux_backend::Snapshot& snapshot = linux_backend::g_snapshot;
+  const bool hidden = snapshot.refused != 0 && DescribeHiddenProcesses() != nullptr;
+  const std::size_t count = snapshot.unread + (hidden ? 0 : snapshot.refused);
+  if (count == 0) return nullptr;
+  const int error = snapshot.unread != 0 ? snapshot.firstUnread : snapshot.firstRefusal;
+  std::snprintf(text, sizeof text, "%zu %s could not be read: %s", count, count == 1 ? "process" : "processes",
+                std::strerror(error));
+  return text;
+}
 
 ProcessApi BindProcessApi() {
   ProcessApi api;
