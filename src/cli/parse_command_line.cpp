@@ -29,6 +29,8 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, RunOptions* opti
     if (options->target != nullptr) return ParseResult::Usage;
     options->target = arg;
   }
+  // Only the whole line tells whether a test was left without its target.
+  if (options->testSwitch != 0 && options->target == nullptr && TestSwitchNeedsTarget()) return ParseResult::Usage;
   return ParseResult::Ok;
 }
 

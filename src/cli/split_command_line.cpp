@@ -1,23 +1,14 @@
+// Splits a raw single-byte command line into its arguments, program name aside.
 #include "cli/split_command_line.h"
 
 #include <cstring>
+
+#include "platform/program_name.h"
 
 namespace stopex {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-const char* SkipProgramName(const char* p, LeadBytePredicate isLeadByte) {
-  while (IsBlank(*p)) ++p;
-  if (*p == '"') {
-    ++p;
-    while (*p != '\0' && *p != '"') p += CharacterLength(p, isLeadByte);
-    if (*p == '"') ++p;
-  } else {
-    while (*p != '\0' && !IsBlank(*p)) p += CharacterLength(p, isLeadByte);
-  }
-  return p;
-}
 
 }  // namespace
 
@@ -30,7 +21,7 @@ std::size_t ArgumentCapacity(const char* raw) {
 std::size_t SplitCommandLine(const char* raw, LeadBytePredicate isLeadByte, char* storage,
                              const char** argv) {
   std::size_t count = 0;
-  const char* p = SkipProgramName(raw, isLeadByte);
+  const char* p = SkipProgramName(raw, [isLeadByte](const char* at) { return CharacterLength(at, isLeadByte); });
   char* out = storage;
   for (;;) {
     while (IsBlank(*p)) ++p;

@@ -1,3 +1,4 @@
+// The usage text, and how it is shown: on a stream, or on standard error as the run ends.
 #include "cli/usage.h"
 
 #include <cstdlib>
@@ -5,6 +6,7 @@
 #include "platform/exit_status.h"
 
 namespace stopex {
+namespace {
 
 const char kUsageText[] =
     "stopex          shows the exes running.      (Mar 16 2011)\n"
@@ -15,6 +17,8 @@ const char kUsageText[] =
     "I got this from the web, don't remember where, and I guess the guy didn't want\n"
     "to get sued when this infallibly destroys your hard drive, so he remains\n"
     "anonymous, so I guess I will too.\n";
+
+}  // namespace
 
 void WriteUsage(std::FILE* err) { std::fputs(kUsageText, err); }
 

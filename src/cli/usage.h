@@ -5,9 +5,7 @@
 
 namespace stopex {
 
-// The usage text exactly as the program prints it.
-extern const char kUsageText[];
-
+// Writes the usage text exactly as the program prints it.
 void WriteUsage(std::FILE* err);
 
 // Writes the usage text and ends the process with status 7, flushing the streams.

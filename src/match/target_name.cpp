@@ -1,3 +1,4 @@
+// The pure name rules: a target reduced to its bare name, and whether an image name names it.
 #include "match/target_name.h"
 
 #include <cstring>
@@ -48,6 +49,33 @@ std::size_t LastComponent(const char* argument, char* result) {
   return length;
 }
 
+// Windows: one pass over text[0, length) finds where the final component
+// begins (past the last separator) and its last dot (length where there is
+// none), skipping the second byte of every double-byte character. False
+// where a lead byte has no second byte left (at the end, or cut off at
+// 260): the whole text is then unusable.
+bool FindFinalComponent(const char* text, std::size_t length, LeadBytePredicate isLeadByte,
+                        std::size_t* componentStart, std::size_t* lastDot) {
+  *componentStart = 0;
+  *lastDot = length;
+  for (std::size_t i = 0; i < length;) {
+    const char c = text[i];
+    if (isLeadByte(static_cast<unsigned char>(c))) {
+      if (i + 1 >= length) return false;
+      i += 2;
+      continue;
+    }
+    if (c == '/' || c == '\\' || (c == ':' && i == 1)) {
+      *componentStart = i + 1;
+      *lastDot = length;
+    } else if (c == '.') {
+      *lastDot = i;
+    }
+    ++i;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
@@ -55,28 +83,9 @@ std::size_t ReduceTargetName(const char* argument, LeadBytePredicate isLeadByte,
   result[0] = '\0';
   if (rules == PathRules::Posix) return LastComponent(argument, result);
   const std::size_t length = strnlen(argument, kTargetNameMax);
-
-  // One pass over the considered prefix finds the last separator and the last
-  // dot, skipping the second byte of every double-byte character. A lead byte
-  // with no second byte left (at the end, or cut off at 260) makes the whole
-  // text unusable, so the result is empty.
   std::size_t componentStart = 0;
-  std::size_t lastDot = length;  // none yet
-  for (std::size_t i = 0; i < length;) {
-    const char c = argument[i];
-    if (isLeadByte(static_cast<unsigned char>(c))) {
-      if (i + 1 >= length) return 0;
-      i += 2;
-      continue;
-    }
-    if (c == '/' || c == '\\' || (c == ':' && i == 1)) {
-      componentStart = i + 1;
-      lastDot = length;
-    } else if (c == '.') {
-      lastDot = i;
-    }
-    ++i;
-  }
+  std::size_t lastDot = length;
+  if (!FindFinalComponent(argument, length, isLeadByte, &componentStart, &lastDot)) return 0;
 
   const char* component = argument + componentStart;
   const std::size_t componentLength = length - componentStart;

@@ -1,6 +1,8 @@
 // The platform interface: every operating-system operation the program uses.
 // The logic calls only these; exactly one backend (Windows, Linux or the test
-// fake) is linked into each executable and defines them.
+// fake) is linked into each executable and defines every one of them. What is
+// said here holds for every backend; where Windows and Linux differ, a line
+// each says how.
 #pragma once
 
 #include <cstddef>
@@ -35,7 +37,9 @@ struct ProcessEntry {
 };
 
 // The three snapshot entry points after binding; a member is null when its
-// binding yielded nothing, and must then not be called.
+// binding yielded nothing, and must then not be called. One snapshot is open
+// at a time; Process32First and Process32Next hand out its entries one by
+// one, and give 0 at its end.
 struct ProcessApi {
   Handle (*CreateToolhelp32Snapshot)(std::uint32_t flags, std::uint32_t processId) = nullptr;
   int (*Process32First)(Handle snapshot, ProcessEntry* entry) = nullptr;
@@ -44,9 +48,12 @@ struct ProcessApi {
 
 // The process's raw command line in the ANSI code page, or null where the
 // system hands over an already split argument vector instead (then argv is
-// used as given). Where the system keeps the command line in Unicode, the
-// arguments are rendered exactly, never by a look-alike; the program-name
-// token may be replaced by an empty quoted one, which the splitter skips.
+// used as given). To be read only once CommandLineIsExact has said true:
+// - Windows: the system keeps the line in Unicode. The arguments are
+//   rendered exactly, behind an empty quoted program-name token, which the
+//   splitter skips; where they cannot be, the system's own best-fit line,
+//   which may hold look-alikes, is handed back and CommandLineIsExact is false.
+// - Linux: always null.
 const char* GetCommandLineA();
 
 // False when an argument on the command line holds a character that the ANSI
@@ -55,13 +62,20 @@ const char* GetCommandLineA();
 bool CommandLineIsExact();
 
 // The number of the active ANSI code page, for messages; 0 where texts are
-// plain bytes.
+// plain bytes (Linux).
 std::uint32_t GetACP();
 
 // True where "/" introduces switches as "-" does: on Windows, where scripts
 // write switches so and paths with "\". False on Linux, where every absolute
 // path begins with "/": there an argument so begun is a target.
 bool SlashIntroducesSwitches();
+
+// True where a test switch (-t, -ts) with no target is a command-line error.
+// On Linux, where a script's unquoted empty variable ("stopex $name -ts")
+// leaves out the target unseen, and a test that always succeeded would never
+// end the loop that waits on it. False on Windows, where such a test succeeds
+// with status 0, and batch files may rely on that.
+bool TestSwitchNeedsTarget();
 
 // True where paths are written as on Windows: "\" ends a folder as "/"
 // does, "C:" names a drive, and the process list may give full paths. False
@@ -76,45 +90,58 @@ bool IsDBCSLeadByte(unsigned char byte);
 // True when standard output is a console or another character device.
 bool StandardOutputIsCharacterDevice();
 
-// Binds the snapshot entry points by name from the kernel library.
+// Binds the snapshot entry points.
+// - Windows: by name, at run time, from KERNEL32.DLL; a name not found there
+//   leaves its member null.
+// - Linux: the backend's own functions, all three always.
 ProcessApi BindProcessApi();
 
 // The value the caller stores in ProcessEntry::dwSize before the first call.
 std::uint32_t ProcessEntrySize();
 
+// The program's own id, numbered as the snapshot numbers its entries.
+// - Linux: the number /proc lists for the program, which is not getpid()
+//   where /proc is of another PID namespace.
 std::uint32_t GetCurrentProcessId();
 
 // Opens a process for termination; null on failure (see GetLastError).
-// Error 87 says that no process with that id is there to be opened: it has
-// gone, or (Linux) the id now stands for another process than was listed.
-// - Windows: any process by id; the handle pins it, and CompareListedName
-//   then tells whether it is still the process listed.
-// - Linux: only the process of the entry the walk handed out last (kill
-//   mode opens each match right after its entry), and only once the backend
-//   has confirmed it to be the very process listed, pinned by its process
-//   descriptor where there is one, and read a last time; CompareListedName
-//   has nothing left to check.
-// - The program's own process (GetCurrentProcessId): always, on both.
+// Every caller may rely on this much, and on no more: it may be given
+// - the id of the entry the walk handed out last, while its snapshot is
+//   still open (kill mode opens each match right after its entry), or
+// - the program's own id (GetCurrentProcessId), at any time.
+// A backend may refuse any other id with error 87 (Linux and the test fake
+// do). Error 87 also says that the process has gone, or that its id now
+// stands for another process than was listed, or (Linux) that it has
+// renamed itself since it was listed.
+// - Windows: opens any process by id at any time; the handle pins it, and
+//   CompareListedName then tells whether it is still the process listed.
+// - Linux: opens a process only once the backend has confirmed it to be the
+//   very process listed, pinned by its process descriptor where there is
+//   one, and read a last time; CompareListedName has nothing left to check.
 Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t processId);
 
 // Starts the termination; nonzero on success, zero on failure. Terminating the
 // program's own process does not return on a real system. Error 5 says that
 // the caller may not end the process, or that it has ended, or begun to,
-// since it was opened: no signal would reach it.
+// since it was opened: no signal would reach it. Error 87 says that it is
+// gone altogether (Linux: collected by its parent since it was opened).
 int TerminateProcess(Handle process, std::uint32_t exitCode);
 
 int CloseHandle(Handle handle);
 
 // Waits until every process behind the handles, each opened by OpenProcess
-// and terminated, has ended, or until the milliseconds have passed, whichever
-// comes first; all are waited for together. Sets ended[i] for each: false
+// and terminated, has ended, or until the milliseconds, counted from the
+// call, have passed, whichever comes first. Sets ended[i] for each: false
 // only for a process that is still ending when the time is up. A process that
 // cannot be waited for counts as ended.
+// - Windows: in groups of 64 (what one wait takes), one group after another,
+//   all within the one time.
+// - Linux: all together.
 void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t milliseconds,
                       bool* ended);
 
 // What the name a snapshot entry listed is to the process behind it.
-enum class ListedName {
+enum class NameMatch {
   Exact,     // the process's own name, or all that can be learned of it
   LookAlike, // only a rendering of the process's own name, which holds
              // characters the ANSI code page cannot hold exactly
@@ -126,7 +153,8 @@ enum class ListedName {
 // from OpenProcess, which pins the id, the process behind the handle is
 // asked; with the null handle, the process with that id. Where the true
 // name cannot be learned, the listed name stands: Exact.
-ListedName CompareListedName(Handle process, std::uint32_t processId, const char* listedName);
+// - Linux: always Exact; OpenProcess has made sure of the name already.
+NameMatch CompareListedName(Handle process, std::uint32_t processId, const char* listedName);
 
 // The last error code of the calling thread, read right after a failed call.
 std::uint32_t GetLastError();
@@ -148,11 +176,13 @@ const char* DescribeHiddenProcesses();
 const char* DescribeUnreadProcesses();
 
 // Makes a NUL-terminated name fit to be shown, in place, and returns it:
-// every character a terminal would act on rather than show becomes "?",
-// which no target may hold, so that a name is always one line, never a
-// command, and never shown as a name it is not. Where names are texts of
-// the ANSI code page (Windows), which no file name fills with controls, it
-// is left as it is.
+// every character a terminal would act on rather than show, or would show
+// as nothing, becomes "?", which no target may hold, so that a name is
+// always one line, never a command, and never shown as a name it is not.
+// What a terminal acts on may depend on the locale's character set: it is
+// looked up once, and every name of the run is shown alike. Where names are
+// texts of the ANSI code page (Windows), which no file name fills with
+// controls, it is left as it is.
 char* ShowableName(char* text);
 
 // Upper-cases a NUL-terminated text in place and returns it.

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "match/target_name.h"
 #include "platform/exit_status.h"
 #include "platform/memory.h"
 #include "platform/process_api.h"
@@ -47,22 +46,22 @@ void PassOver(RunState& state, std::uint32_t processId) {
 // that was listed under this name (unless that is known already: null). The
 // handle of a process whose termination was started is handed back, still
 // open; null otherwise.
-Handle Terminate(RunState& state, std::uint32_t processId, const char* listedName) {
+Handle OpenAndTerminate(RunState& state, std::uint32_t processId, const char* listedName) {
   const Handle process = OpenProcess(kProcessTerminate, 0, processId);
   if (process == kNullHandle || process == kInvalidHandleValue) {
     ReportFailure(state, "OpenProcess");
     return kNullHandle;
   }
-  switch (listedName == nullptr ? ListedName::Exact : CompareListedName(process, processId, listedName)) {
-    case ListedName::Other:  // the id changed hands since the snapshot
+  switch (listedName == nullptr ? NameMatch::Exact : CompareListedName(process, processId, listedName)) {
+    case NameMatch::Other:  // the id changed hands since the snapshot
       ReportFailure(state, "OpenProcess");
       CloseHandle(process);
       return kNullHandle;
-    case ListedName::LookAlike:
+    case NameMatch::LookAlike:
       PassOver(state, processId);
       CloseHandle(process);
       return kNullHandle;
-    case ListedName::Exact: break;
+    case NameMatch::Exact: break;
   }
   if (TerminateProcess(process, kTerminateExitCode) != 0) return process;
   ReportFailure(state, "TerminateProcess");
@@ -84,26 +83,26 @@ void Keep(TerminatedProcesses& list, Handle process, const ProcessEntry& entry) 
   ++list.count;
 }
 
-void Prepare(RunState& state) {
+}  // namespace
+
+void PrepareKillMode(RunState& state) {
   PrepareTargetName(state);
   state.ownProcessId = GetCurrentProcessId();
 }
 
-void Entry(RunState& state) {
-  if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte, state.pathRules)) {
-    return;
-  }
+void KillModeEntry(RunState& state) {
+  if (!EntryMatches(state)) return;
   state.anyMatched = true;
   if (state.entry.th32ProcessID == state.ownProcessId) {
     // Its id cannot change hands while it runs: only its name is in question.
-    if (CompareListedName(kNullHandle, state.ownProcessId, state.entry.szExeFile) == ListedName::LookAlike) {
+    if (CompareListedName(kNullHandle, state.ownProcessId, state.entry.szExeFile) == NameMatch::LookAlike) {
       PassOver(state, state.ownProcessId);
     } else {
       state.ownProcessMatched = true;
     }
     return;
   }
-  const Handle process = Terminate(state, state.entry.th32ProcessID, state.entry.szExeFile);
+  const Handle process = OpenAndTerminate(state, state.entry.th32ProcessID, state.entry.szExeFile);
   if (process == kNullHandle) return;
   Message message;
   Append(message, state.entry.szExeFile);
@@ -117,7 +116,7 @@ void Entry(RunState& state) {
 // together, says which are still ending when the time is up, and closes
 // every handle; then the program's own process, once everything reported
 // so far has been written out.
-void AfterWalk(RunState& state) {
+void KillModeAfterWalk(RunState& state) {
   SayWhatWasNotRead(state);
   if (!state.anyMatched) SayWhatMayBeHidden(state);
   TerminatedProcesses& list = state.terminated;
@@ -137,14 +136,10 @@ void AfterWalk(RunState& state) {
   // On a real system a successful termination of the own process does not
   // return; should it return all the same, the run ends as the terminated
   // process would have.
-  const Handle own = Terminate(state, state.ownProcessId, nullptr);  // its name was compared in the walk
+  const Handle own = OpenAndTerminate(state, state.ownProcessId, nullptr);  // its name was compared in the walk
   if (own == kNullHandle) return;
   CloseHandle(own);
   state.runStatus = kExitTerminatedItself;
 }
-
-}  // namespace
-
-const ModeSteps kKillMode = {Prepare, Entry, AfterWalk};
 
 }  // namespace stopex

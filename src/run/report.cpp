@@ -23,8 +23,6 @@ void AppendNumber(Message& message, std::uint32_t number) {
   Append(message, digits + at);
 }
 
-bool Write(const Message& message, std::FILE* stream) {
-  return std::fwrite(message.text, 1, message.length, stream) == message.length;
-}
+void Write(const Message& message, std::FILE* stream) { std::fwrite(message.text, 1, message.length, stream); }
 
 }  // namespace stopex

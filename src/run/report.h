@@ -21,9 +21,9 @@ void Append(Message& message, const char* text);
 // Appends a number in unsigned decimal.
 void AppendNumber(Message& message, std::uint32_t number);
 
-// Writes the message with one call; false when the stream took less, with
-// errno saying why.
-bool Write(const Message& message, std::FILE* stream);
+// Writes the message with one call. Whatever the stream did not take is lost:
+// the program's own messages go to standard error, with nowhere else to say so.
+void Write(const Message& message, std::FILE* stream);
 
 // A piece of a message: a text as it stands, a number in unsigned decimal.
 inline void AppendPiece(Message& message, const char* text) { Append(message, text); }

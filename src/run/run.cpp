@@ -1,6 +1,7 @@
 // The run driver, with list and test mode, the two modes that terminate
-// nothing; kill mode is in kill_mode.cpp. The mode is looked up once, and
-// the driver calls its three steps at fixed points of the one walk.
+// nothing; kill mode is in kill_mode.cpp. The driver calls the mode's steps
+// at three fixed points of the one walk: before the snapshot is taken, for
+// every entry, and once the snapshot is closed.
 #include "run/run.h"
 
 #include <cerrno>
@@ -31,6 +32,10 @@ void PrepareTargetName(RunState& state) {
   state.shownTarget = static_cast<char*>(Resize(nullptr, size, 1));
   std::memcpy(state.shownTarget, whole, size);
   ShowableName(CharUpperA(state.shownTarget));
+}
+
+bool EntryMatches(RunState& state) {
+  return MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte, state.pathRules);
 }
 
 void Print(RunState& state, const char* text, std::size_t length) {
@@ -100,10 +105,10 @@ void ListReport(RunState& state) {
 // snapshot. A process listed under a look-alike of its own name is not the
 // one asked for; once one match counts, the names of others need no look.
 void TestEntry(RunState& state) {
-  if (!MatchImageName(CharUpperA(state.entry.szExeFile), state.targetName, IsDBCSLeadByte, state.pathRules)) return;
+  if (!EntryMatches(state)) return;
   if (state.runStatus == kExitSuccess) return;
-  const ListedName listed = CompareListedName(kNullHandle, state.entry.th32ProcessID, state.entry.szExeFile);
-  if (listed != ListedName::LookAlike) state.runStatus = kExitSuccess;
+  const NameMatch listed = CompareListedName(kNullHandle, state.entry.th32ProcessID, state.entry.szExeFile);
+  if (listed != NameMatch::LookAlike) state.runStatus = kExitSuccess;
 }
 
 // Silenced, nothing is said at all, not even that a process may be hidden.
@@ -125,16 +130,31 @@ void TestReport(RunState& state) {
   SayWhatMayBeHidden(state);
 }
 
-constexpr ModeSteps kListMode = {nullptr, ListEntry, ListReport};
-constexpr ModeSteps kTestMode = {PrepareTargetName, TestEntry, TestReport};
-
-const ModeSteps& StepsOf(RunMode mode) {
+// Before the snapshot is taken, when a target was given.
+void PrepareMode(RunState& state, RunMode mode) {
   switch (mode) {
-    case RunMode::List: return kListMode;
-    case RunMode::Test: return kTestMode;
-    case RunMode::Kill: break;
+    case RunMode::List: return;
+    case RunMode::Test: PrepareTargetName(state); return;
+    case RunMode::Kill: PrepareKillMode(state); return;
   }
-  return kKillMode;
+}
+
+// For every snapshot entry, in order, right after the walk handed it out.
+void TakeEntry(RunState& state, RunMode mode) {
+  switch (mode) {
+    case RunMode::List: ListEntry(state); return;
+    case RunMode::Test: TestEntry(state); return;
+    case RunMode::Kill: KillModeEntry(state); return;
+  }
+}
+
+// Once the snapshot is closed.
+void AfterWalk(RunState& state, RunMode mode) {
+  switch (mode) {
+    case RunMode::List: ListReport(state); return;
+    case RunMode::Test: TestReport(state); return;
+    case RunMode::Kill: KillModeAfterWalk(state); return;
+  }
 }
 
 // Names the first snapshot entry point that could not be bound, or null.
@@ -145,35 +165,38 @@ const char* MissingEntryPoint(const ProcessApi& api) {
   return nullptr;
 }
 
-int Walk(RunState& state, const ModeSteps& mode) {
-  const RunOptions& options = state.options;
-  std::FILE* err = state.err;
-
-  state.runStatus = kExitFailure;
-  if (options.target == nullptr) {
-    state.runStatus = kExitSuccess;
-  } else if (mode.prepare != nullptr) {
-    mode.prepare(state);
+// Binds the snapshot entry points and takes the snapshot. Where either
+// fails, says so on standard error and gives INVALID_HANDLE_VALUE: a
+// snapshot that could not be taken is no answer, with no list and no report
+// of what is or is not running, and status 1 in every mode.
+Handle TakeSnapshot(RunState& state, ProcessApi* api) {
+  *api = BindProcessApi();
+  if (const char* missing = MissingEntryPoint(*api)) {
+    Say(state.err, missing, " not found in KERNEL32.DLL");
+    return kInvalidHandleValue;
   }
-
-  state.api = BindProcessApi();
-  if (const char* missing = MissingEntryPoint(state.api)) {
-    Say(err, missing, " not found in KERNEL32.DLL");
-    return kExitFailure;
-  }
-
   state.entry.dwSize = ProcessEntrySize();
-  // A snapshot that could not be taken is said, and is no answer: no list,
-  // no report of what is or is not running, status 1 in every mode.
-  state.snapshot = state.api.CreateToolhelp32Snapshot(kSnapProcess, 0);
-  if (state.snapshot == kInvalidHandleValue) {
+  const Handle snapshot = api->CreateToolhelp32Snapshot(kSnapProcess, 0);
+  if (snapshot == kInvalidHandleValue) {
     const std::uint32_t code = GetLastError();
-    SayCannotList(err, code, DescribeLastError());
-    return kExitFailure;
+    SayCannotList(state.err, code, DescribeLastError());
   }
-  for (int more = state.api.Process32First(state.snapshot, &state.entry); more != 0;
-       more = state.api.Process32Next(state.snapshot, &state.entry)) {
-    mode.entry(state);
+  return snapshot;
+}
+
+int Walk(RunState& state, RunMode mode) {
+  state.runStatus = kExitFailure;
+  if (state.options.target == nullptr) {
+    state.runStatus = kExitSuccess;
+  } else {
+    PrepareMode(state, mode);
+  }
+  ProcessApi api;
+  const Handle snapshot = TakeSnapshot(state, &api);
+  if (snapshot == kInvalidHandleValue) return kExitFailure;
+  for (int more = api.Process32First(snapshot, &state.entry); more != 0;
+       more = api.Process32Next(snapshot, &state.entry)) {
+    TakeEntry(state, mode);
   }
   // A walk ends where no entry is left; one cut short, or one that could
   // not read every record it listed, is said by each mode as it answers.
@@ -182,9 +205,8 @@ int Walk(RunState& state, const ModeSteps& mode) {
     state.walkErrorText = DescribeLastError();
   }
   state.unread = DescribeUnreadProcesses();
-  CloseHandle(state.snapshot);
-
-  if (mode.afterWalk != nullptr) mode.afterWalk(state);
+  CloseHandle(snapshot);
+  AfterWalk(state, mode);
   FinishOutput(state);
   return state.runStatus;
 }
@@ -196,7 +218,7 @@ int Run(const RunOptions& options, std::FILE* out, std::FILE* err) {
   state.options = options;
   state.out = out;
   state.err = err;
-  const int status = Walk(state, StepsOf(SelectRunMode(options)));
+  const int status = Walk(state, SelectRunMode(options));
   std::free(state.shownTarget);
   return status;
 }

@@ -1,5 +1,5 @@
 // Everything one run owns, from the parsed options to the entry record the
-// walk refills, and the three steps by which a mode plugs into the walk.
+// walk refills, and what the modes share.
 #pragma once
 
 #include <cstddef>
@@ -33,8 +33,6 @@ struct RunState {
   char targetName[kTargetNameSize] = {};  // empty unless a target was given
   char* shownTarget = nullptr;  // the target as reports show it, once prepared
   PathRules pathRules = PathRules::Windows;  // how the target and the image names are read
-  ProcessApi api;
-  Handle snapshot = kInvalidHandleValue;
   ProcessEntry entry;
   // Kill mode: the program's own process matched; it is terminated only
   // after every other match has been attempted.
@@ -76,16 +74,13 @@ void SayWhatMayBeHidden(RunState& state);
 // True when it said so.
 bool SayWhatWasNotRead(RunState& state);
 
-// What a mode does at the driver's three points; a null step is skipped.
-struct ModeSteps {
-  void (*prepare)(RunState&);    // before binding, when a target was given
-  void (*entry)(RunState&);      // for every snapshot entry, in order
-  void (*afterWalk)(RunState&);  // once the snapshot is closed
-};
-
 // The preparation that test and kill modes share: the target as typed,
 // reduced and copied with the platform's copy, then upper-cased by the
 // platform's rules.
 void PrepareTargetName(RunState& state);
+
+// Upper-cases the entry's image name in place, as reports show it, and tells
+// whether it names the target: the test that test and kill modes share.
+bool EntryMatches(RunState& state);
 
 }  // namespace stopex

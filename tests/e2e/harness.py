@@ -2,6 +2,7 @@
 starting copies of the sleeper under crafted names, which are always
 terminated again however a test ends."""
 
+import locale
 import os
 import random
 import shutil
@@ -182,13 +183,24 @@ def state(pid):
     return line[line.rindex(b")") + 2:line.rindex(b")") + 3]
 
 
+# Whether the program's locale reads names as UTF-8: Python has taken its
+# character set from the environment, as the program takes it from the same.
+UTF8_LOCALE = locale.nl_langinfo(locale.CODESET) == "UTF-8"
+# The format characters a terminal shows as nothing, in every locale.
+INVISIBLE = {*range(0x200B, 0x2010), *range(0x202A, 0x202F), *range(0x2060, 0x2065),
+             *range(0x2066, 0x206A), 0xFEFF}
+
+
 def show(name):
-    """The name as the list shows it: what a terminal acts on, and "/", as "?"."""
+    """The name as the list shows it: what a terminal acts on or shows as
+    nothing, and "/", as "?"; outside UTF-8, every byte 0x80 to 0x9F."""
     out, i = b"", 0
     while i < len(name):
         length = next((n for n in (2, 3, 4) if name[i] >= 0x80 and valid(name[i:i + n])), 1)
         code = ord(name[i:i + length].decode("latin-1" if length == 1 else "utf-8"))
-        out += b"?" if code < 0x20 or 0x7F <= code <= 0x9F or code == 0x2F else name[i:i + length]
+        if not UTF8_LOCALE and code not in INVISIBLE:
+            length, code = 1, name[i]
+        out += b"?" if code < 0x20 or 0x7F <= code <= 0x9F or code == 0x2F or code in INVISIBLE else name[i:i + length]
         i += length
     return out
 

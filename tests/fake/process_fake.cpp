@@ -1,3 +1,4 @@
+// The in-memory backend: the scripted system behind every call of the interface.
 #include "fake/process_fake.h"
 
 #include <algorithm>
@@ -24,6 +25,9 @@ std::set<Handle> g_open;
 Handle g_nextHandle = 0x100;
 constexpr Handle kSnapshotHandle = 0x10;
 std::size_t g_cursor = 0;
+// The id of the entry the walk handed out last, while the snapshot is open
+// and the walk has not reached its end; 0 otherwise.
+std::uint32_t g_handedOut = 0;
 
 // Logs a platform call; true when it is the one that is to fail.
 bool Log(const std::string& line) {
@@ -52,11 +56,13 @@ int Fill(Handle snapshot, ProcessEntry* entry, const char* call) {
     return 0;
   }
   if (g_cursor >= g_system.processes.size()) {
+    g_handedOut = 0;
     SetError(kNoMoreEntries);
     return 0;
   }
   const FakeProcess& process = g_system.processes[g_cursor++];
   entry->th32ProcessID = process.pid;
+  g_handedOut = process.pid;
   bool exact = true;
   const std::string listed =
       process.imageName.empty() ? Render(process.trueName, g_system.codePage, &exact) : process.imageName;
@@ -76,6 +82,7 @@ Handle CreateSnapshot(std::uint32_t flags, std::uint32_t processId) {
   g_system.opened.push_back(kSnapshotHandle);
   ++g_system.openHandles;
   g_cursor = 0;
+  g_handedOut = 0;
   return kSnapshotHandle;
 }
 
@@ -152,6 +159,7 @@ void Reset() {
   g_open.clear();
   g_nextHandle = 0x100;
   g_cursor = 0;
+  g_handedOut = 0;
 }
 
 bool IsShiftJisLeadByte(unsigned char byte) {
@@ -168,7 +176,13 @@ using fake::g_system;
 
 const char* GetCommandLineA() { return nullptr; }
 
+bool CommandLineIsExact() { return true; }
+
+std::uint32_t GetACP() { return g_system.codePage == 0 ? 1252 : static_cast<std::uint32_t>(g_system.codePage); }
+
 bool SlashIntroducesSwitches() { return g_system.slashSwitches; }
+
+bool TestSwitchNeedsTarget() { return g_system.testSwitchNeedsTarget; }
 
 bool WindowsPaths() { return g_system.windowsPaths; }
 
@@ -202,8 +216,10 @@ Handle OpenProcess(std::uint32_t desiredAccess, int inheritHandle, std::uint32_t
     fake::SetError(g_system.failVariant == 0 ? 5 : 6);
     return g_system.failVariant == 0 ? kNullHandle : kInvalidHandleValue;
   }
+  // What every backend opens: the entry handed out last, or the program itself.
+  const bool openable = processId == g_system.ownPid || (processId != 0 && processId == fake::g_handedOut);
   const fake::FakeProcess* process = fake::Find(processId);
-  if (process == nullptr) {
+  if (!openable || process == nullptr) {
     fake::SetError(87);
     return kNullHandle;
   }
@@ -246,6 +262,7 @@ int CloseHandle(Handle handle) {
     return 0;
   }
   --g_system.openHandles;
+  if (handle == fake::kSnapshotHandle) fake::g_handedOut = 0;
   if (fails) {  // closed all the same, as Windows does with a handle it reports it could not close
     fake::SetError(6);
     return 0;
@@ -269,28 +286,28 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
 
 // As on Windows: the true name rendered with best fit must be the listed
 // name (an id that changed hands bears another), and exact to be the same.
-ListedName CompareListedName(Handle process, std::uint32_t processId, const char* listedName) {
+NameMatch CompareListedName(Handle process, std::uint32_t processId, const char* listedName) {
   if (fake::Log("CompareListedName " + (process == kNullHandle ? std::string("id") : fake::Describe(process)) + " " +
                 std::to_string(processId))) {
     if (g_system.failVariant == 1) {
       g_system.lookAlikes.push_back(processId);
-      return ListedName::LookAlike;
+      return NameMatch::LookAlike;
     }
     fake::SetError(87);
-    return ListedName::Other;
+    return NameMatch::Other;
   }
   const fake::FakeProcess* target = fake::Find(processId);
-  if (target == nullptr || target->trueName.empty()) return ListedName::Exact;
+  if (target == nullptr || target->trueName.empty()) return NameMatch::Exact;
   bool exact = true;
   std::string rendered = fake::Render(target->trueName, g_system.codePage, &exact);
   std::string listed = listedName;
   if (UpperCaseAscii(rendered.data(), IsDBCSLeadByte) != std::string(UpperCaseAscii(listed.data(), IsDBCSLeadByte))) {
     fake::SetError(87);
-    return ListedName::Other;
+    return NameMatch::Other;
   }
-  if (exact) return ListedName::Exact;
+  if (exact) return NameMatch::Exact;
   g_system.lookAlikes.push_back(processId);
-  return ListedName::LookAlike;
+  return NameMatch::LookAlike;
 }
 
 std::uint32_t GetLastError() { return fake::g_lastError; }

@@ -1,5 +1,6 @@
 // The in-memory backend that tests script: snapshot entries, failures and
-// their error codes, and a log of every call the logic makes.
+// their error codes, and a log of every call the logic makes. It holds the
+// logic to the interface's rules as strictly as the strictest backend does.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +34,7 @@ struct FakeSystem {
   const char* hiddenText = nullptr;     // what DescribeHiddenProcesses says
   const char* unreadText = nullptr;     // what DescribeUnreadProcesses says
   bool slashSwitches = true;           // "/" introduces switches, as on Windows; false as on Linux
+  bool testSwitchNeedsTarget = false;  // -t with no target is a usage error, as on Linux; false as on Windows
   bool windowsPaths = true;            // "\" and "C:" are path syntax, as on Windows; false as on Linux
   std::uint32_t ownPid = 4242;
   std::uint32_t entrySize = 296;

@@ -1,3 +1,4 @@
+// Kill mode against the fake: what is opened, checked, terminated, reported and waited for, and in what order.
 #include "platform/exit_status.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +136,46 @@ TEST(KillMode, ReportsTheEntriesOnlyRealWindowsShows) {
     EXPECT_EQ(result.err, "") << c.what;
     EXPECT_TRUE(fake::System().terminated.empty()) << c.what;
     ExpectEveryHandleClosedOnce(c.what);
+  }
+}
+
+// What OpenProcess may be given, as every backend keeps it: the entry the
+// walk handed out last while the snapshot is open, or the program's own id.
+TEST(KillMode, OpensOnlyTheEntryHandedOutLastOrItself) {
+  const struct {
+    const char* what;
+    int handedOut;  // entries handed out before the open; -1: the walk ran to its end
+    bool closed;    // the snapshot was closed before the open
+    std::uint32_t pid;
+    bool opens;
+  } rows[] = {
+      {"before any entry", 0, false, 10, false},
+      {"the entry handed out last", 2, false, 10, true},
+      {"the later of two", 3, false, 11, true},
+      {"an earlier entry after a later one", 3, false, 10, false},
+      {"after the walk's end", -1, false, 12, false},
+      {"after the snapshot was closed", 2, true, 10, false},
+      {"its own id before any entry", 0, false, 4242, true},
+      {"its own id after the snapshot was closed", -1, true, 4242, true},
+  };
+  for (const auto& row : rows) {
+    Script({{4242, "stopex.exe"}, {10, "x.exe"}, {11, "x.exe"}, {12, "x.exe"}});
+    const ProcessApi api = BindProcessApi();
+    const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+    ProcessEntry entry;
+    entry.dwSize = ProcessEntrySize();
+    for (int n = 0; row.handedOut < 0 || n < row.handedOut; ++n) {
+      if ((n == 0 ? api.Process32First : api.Process32Next)(snapshot, &entry) == 0) break;
+    }
+    if (row.closed) CloseHandle(snapshot);
+    const Handle process = OpenProcess(kProcessTerminate, 0, row.pid);
+    EXPECT_EQ(process != kNullHandle, row.opens) << row.what;
+    if (!row.opens) {
+      EXPECT_EQ(GetLastError(), 87u) << row.what;
+    }
+    if (process != kNullHandle) CloseHandle(process);
+    if (!row.closed) CloseHandle(snapshot);
+    ExpectEveryHandleClosedOnce(row.what);
   }
 }
 

@@ -1,3 +1,4 @@
+// The command-line rules: which arguments give which options, which the usage text, and the text itself.
 #include "cli/parse_command_line.h"
 
 #include <gtest/gtest.h>
@@ -31,14 +32,20 @@ struct OptionsCase {
   int testSwitch;
   int silent;
   RunMode mode;
-  bool slashSwitches = true;  // the Windows rule; false: the Linux one, only '-' introduces switches
+  bool windows = true;  // the Windows rules; false: the Linux ones (only '-' introduces switches)
 };
+
+// The command-line rules of one platform, as the fake answers for them.
+void RulesOf(bool windows) {
+  fake::System().slashSwitches = windows;
+  fake::System().testSwitchNeedsTarget = !windows;
+}
 
 class ParsesOptions : public ::testing::TestWithParam<OptionsCase> {};
 
 TEST_P(ParsesOptions, IntoTheRecordAndMode) {
   const OptionsCase& c = GetParam();
-  fake::System().slashSwitches = c.slashSwitches;
+  RulesOf(c.windows);
   const Parsed parsed = Parse(c.args);
   ASSERT_EQ(parsed.result, ParseResult::Ok);
   if (c.target == nullptr) {
@@ -70,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{{"-t", "x.exe", "-t-"}, "x.exe", 0, 0, RunMode::Kill},  // the last -t decides
         OptionsCase{{"-ts", "-t-", "x.exe"}, "x.exe", 0, 1, RunMode::Kill}, // silent stays set
         OptionsCase{{"-t-", "-t"}, nullptr, 1, 0, RunMode::Test},         // test without a target
-        OptionsCase{{"-ts"}, nullptr, 1, 1, RunMode::Test},
+        OptionsCase{{"-ts"}, nullptr, 1, 1, RunMode::Test},               // Windows: it succeeds
         OptionsCase{{""}, "", 0, 0, RunMode::Kill},                        // an empty argument is a target
         OptionsCase{{"/", "-x"}, "-x", 0, 0, RunMode::Kill},               // '/' makes '-' ordinary
         OptionsCase{{"/t", "-t"}, "-t", 1, 0, RunMode::Test},
@@ -80,19 +87,20 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{{"/usr/sbin/nginx"}, "/usr/sbin/nginx", 0, 0, RunMode::Kill, false},
         OptionsCase{{"/tmp/worker/run", "-t"}, "/tmp/worker/run", 1, 0, RunMode::Test, false},
         OptionsCase{{"-ts", "/t"}, "/t", 1, 1, RunMode::Test, false},
-        OptionsCase{{"/"}, "/", 0, 0, RunMode::Kill, false}));
+        OptionsCase{{"/"}, "/", 0, 0, RunMode::Kill, false},
+        OptionsCase{{"-ts", "-t-"}, nullptr, 0, 1, RunMode::List, false}));  // no test left on
 
 // A command line and the rule it is read under, the Windows one unless said.
 struct RejectCase {
-  RejectCase(std::vector<const char*> a, bool slash = true) : args(std::move(a)), slashSwitches(slash) {}
+  RejectCase(std::vector<const char*> a, bool w = true) : args(std::move(a)), windows(w) {}
   std::vector<const char*> args;
-  bool slashSwitches;
+  bool windows;
 };
 
 class RejectsCommandLine : public ::testing::TestWithParam<RejectCase> {};
 
 TEST_P(RejectsCommandLine, WithTheUsageText) {
-  fake::System().slashSwitches = GetParam().slashSwitches;
+  RulesOf(GetParam().windows);
   EXPECT_EQ(Parse(GetParam().args).result, ParseResult::Usage);
 }
 
@@ -108,7 +116,10 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<const char*>{"/usr/x.exe"}, std::vector<const char*>{"", ""},
                       // On Linux "/t" is a target, "-t" still a switch, "?" still the usage.
                       RejectCase{{"x", "/t"}, false}, RejectCase{{"/t", "x.exe", "-t"}, false},
-                      RejectCase{{"/", "-x"}, false}, RejectCase{{"/usr/x?"}, false}));
+                      RejectCase{{"/", "-x"}, false}, RejectCase{{"/usr/x?"}, false},
+                      // On Linux a test needs its target ("stopex $unset -ts").
+                      RejectCase{{"-t"}, false}, RejectCase{{"-ts"}, false},
+                      RejectCase{{"-t-", "-t"}, false}));
 
 TEST(ParseCommandLine, StopsAtTheFirstOffendingArgument) {
   // Nothing after the offending argument is read: a dangling pointer there

@@ -1,3 +1,4 @@
+// The Linux /proc parsers against texts as the kernel writes them, and texts it never would.
 #include "platform/linux/proc_parse.h"
 
 #include <gtest/gtest.h>
@@ -172,6 +173,7 @@ TEST(CompleteName, CompletesOnlyANameTheKernelCut) {
 TEST(StoreImageName, KeepsLettersButShowsWhatATerminalActsOnAsQuestionMarks) {
   const struct {
     std::string name, shown;
+    NameCharset charset = NameCharset::Utf8;
   } cases[] = {
       {"a\nb\tc\x7f\xe9", "a?b?c?\xe9"},        // Latin-1 letters stay
       {"zq/zqsshd", "zq?zqsshd"},               // never typed as another name
@@ -184,10 +186,23 @@ TEST(StoreImageName, KeepsLettersButShowsWhatATerminalActsOnAsQuestionMarks) {
       {"\xc2\xa0\xc2", "\xc2\xa0\xc2"},
       {"0123456789abcdefgh", "0123456789abcde"},  // cut to the field
       {"", ""},
+      // Invisible format characters, one "?" each, and their neighbours.
+      {"a\u200a\u200b\u200f\u2010b", "a\u200a??\u2010b"},
+      {"\u2029\u202a\u202f", "\u2029?\u202f"},
+      {"\u202a\u202b\u202c\u202d\u202e", "?????"},
+      {"\u205f\u2065\u206a", "\u205f\u2065\u206a"},
+      {"\u2060\u2061\u2062\u2063\u2064", "?????"},
+      {"\u2066\u2067\u2068\u2069", "????"},
+      {"a\ufeffb\ufefe", "a?b\ufefe"},
+      // In another character set every byte 0x80 to 0x9F is a C1 control.
+      {"\u011b", "\u011b"},  // c4 9b in UTF-8
+      {"\u011b\u009b", "\xc4?\xc2?", NameCharset::Other},
+      {"a\x7f\x80\x9f\xa0", "a???\xa0", NameCharset::Other},
+      {"\u202ex\u00e9", "?x\xc3\xa9", NameCharset::Other},
   };
   for (const auto& c : cases) {
     char field[16];
-    StoreImageName(c.name, field, sizeof field);
+    StoreImageName(c.name, field, sizeof field, c.charset);
     EXPECT_EQ(std::string(field), c.shown) << c.name;
   }
 }

@@ -1,3 +1,4 @@
+// The Windows backend against the real system: the walk, opening, text operations, the command line and the name check.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -75,16 +76,16 @@ TEST(ProcessWindows, TellsTheListedNameFromAnother) {
   const Handle own = OpenProcess(kProcessTerminate, 0, self);
   ASSERT_NE(own, kNullHandle);
   for (const Handle handle : {own, kNullHandle}) {
-    EXPECT_EQ(CompareListedName(handle, self, "stopex_backend_tests.exe"), ListedName::Exact);
-    EXPECT_EQ(CompareListedName(handle, self, "STOPEX_BACKEND_TESTS.EXE"), ListedName::Exact);
-    EXPECT_EQ(CompareListedName(handle, self, "C:\\T\\STOPEX_BACKEND_TESTS.EXE"), ListedName::Exact);
-    EXPECT_EQ(CompareListedName(handle, self, "other.exe"), ListedName::Other);
+    EXPECT_EQ(CompareListedName(handle, self, "stopex_backend_tests.exe"), NameMatch::Exact);
+    EXPECT_EQ(CompareListedName(handle, self, "STOPEX_BACKEND_TESTS.EXE"), NameMatch::Exact);
+    EXPECT_EQ(CompareListedName(handle, self, "C:\\T\\STOPEX_BACKEND_TESTS.EXE"), NameMatch::Exact);
+    EXPECT_EQ(CompareListedName(handle, self, "other.exe"), NameMatch::Other);
     EXPECT_EQ(GetLastError(), 87u);
-    EXPECT_EQ(CompareListedName(handle, self, "tests.exe"), ListedName::Other);
+    EXPECT_EQ(CompareListedName(handle, self, "tests.exe"), NameMatch::Other);
   }
   CloseHandle(own);
   // A name that cannot be learned leaves the listed name standing.
-  EXPECT_EQ(CompareListedName(kNullHandle, 0xFFFFFFF3u, "x.exe"), ListedName::Exact);
+  EXPECT_EQ(CompareListedName(kNullHandle, 0xFFFFFFF3u, "x.exe"), NameMatch::Exact);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// The run driver against the fake: the one walk, list and test modes, the messages and what is said when output fails.
 #include "run/run.h"
 
 #include <gtest/gtest.h>
@@ -168,6 +169,7 @@ TEST(TestMode, ReportsOnceWhateverTheNumberOfMatches) {
       {{{1, "C:\\WINDOWS\\NOTEPAD.EXE"}}, Options("pad.exe", 1), 1, "PAD.EXE wasn't running "},
       {{{1, "C:\\WINDOWS\\NOTEPAD.EXE"}}, Options("C:\\dir\\", 1), 1, " wasn't running "},
       {{{1, "x.exe"}}, Options("", 1), 1, " wasn't running "},
+      {{{1, ".exe"}}, Options("..exe", 1), 0, ".EXE was running "},  // dots reduced as Windows does
       // Without a target the run succeeds from the start.
       {{{1, "x.exe"}}, Options(nullptr, 1), 0, " was running "},
       {{}, Options(nullptr, 1, 1), 0, ""},

@@ -1,3 +1,4 @@
+// The splitter of raw command lines, in single-byte and double-byte code pages.
 #include "cli/split_command_line.h"
 
 #include <gtest/gtest.h>

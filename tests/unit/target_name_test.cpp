@@ -1,3 +1,4 @@
+// The name rules: targets reduced to bare names, and image names matched against them.
 #include "match/target_name.h"
 
 #include <gtest/gtest.h>
@@ -39,6 +40,7 @@ TEST(ReduceTargetName, TakesTheFinalComponent) {
       {".exe", ".exe"},
       {"x.", "x."},
       {"..x", ".x"},
+      {"..exe", ".exe"},
       {"...", "."},
       {"a..x", "a..x"},
       {"C:\\dir\\", ""},

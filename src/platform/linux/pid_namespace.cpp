@@ -32,8 +32,8 @@ std::uint32_t ListedSelf() {
 
 bool ReadView(int rootFd, ProcView* view) {
   *view = ProcView{};
-  view->self = ListedSelf();
-  if (view->self == 0) {
+  const std::uint32_t self = ListedSelf();
+  if (self == 0) {
     // Mounted with subset=pid, /proc shows the process folders alone; a
     // full one that lacks the program's own link is of another namespace.
     SetLastError(kErrorInvalidParameter,
@@ -51,7 +51,7 @@ bool ReadView(int rootFd, ProcView* view) {
     view->levels = static_cast<std::uint32_t>(fields.nsPidCount);
     view->told = fields.nsPids[fields.nsPidCount - 1] == own;
   } else {
-    view->told = view->self == own;
+    view->told = self == own;
   }
   return true;
 }
@@ -61,7 +61,10 @@ bool ReadView(int rootFd, ProcView* view) {
 namespace stopex {
 
 // The program's own number as /proc lists it, where the ids the snapshot
-// hands out are numbered.
+// hands out are numbered: not getpid() where /proc is of another PID
+// namespace, which gives the number in the program's own. getpid() only
+// where /proc does not list the program at all, and no snapshot can be
+// taken anyway.
 std::uint32_t GetCurrentProcessId() {
   const std::uint32_t self = linux_backend::ListedSelf();
   return self != 0 ? self : static_cast<std::uint32_t>(getpid());

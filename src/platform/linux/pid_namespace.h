@@ -10,7 +10,6 @@
 namespace stopex::linux_backend {
 
 struct ProcView {
-  std::uint32_t self = 0;  // the program's own number in /proc
   // How many namespaces, from /proc's down to the program's own, the
   // program has a number in: 1 where /proc is of its own namespace.
   std::uint32_t levels = 1;

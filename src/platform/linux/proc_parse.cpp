@@ -1,9 +1,9 @@
+// The /proc parsers: numbers, fields and lines read from bytes, never from files.
 #include "platform/linux/proc_parse.h"
-
-#include "platform/linux/shown_name.h"
 
 #include <algorithm>
 
+#include "platform/linux/shown_name.h"
 
 namespace stopex {
 namespace {
@@ -61,7 +61,7 @@ std::size_t ReadIds(std::string_view value, std::uint32_t* ids, std::size_t most
   }
 }
 
-// Whether the bit is set in a hexadecimal mask line ("SigIgn:\t0000...").
+// Whether the bit is set in a hexadecimal mask line ("CapEff:\t0000...").
 bool MaskHasBit(std::string_view value, std::size_t bit) {
   const std::size_t start = value.find_first_not_of('\t');
   const std::string_view mask = start == std::string_view::npos ? std::string_view{} : value.substr(start);
@@ -187,11 +187,11 @@ std::string_view CompleteName(std::string_view kernelName, std::string_view cmdl
   return kernelName;
 }
 
-void StoreImageName(std::string_view name, char* field, std::size_t fieldSize) {
+void StoreImageName(std::string_view name, char* field, std::size_t fieldSize, NameCharset charset) {
   const std::size_t length = name.size() < fieldSize - 1 ? name.size() : fieldSize - 1;
   std::copy_n(name.data(), length, field);
   field[length] = '\0';
-  ShowAsName(field);
+  ShowAsName(field, charset);
 }
 
 }  // namespace stopex

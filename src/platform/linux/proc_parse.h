@@ -1,11 +1,14 @@
-// Parsing of the texts the Linux /proc file system gives for one process:
-// its stat line, its status file and its argument block. Pure functions over
-// bytes.
+// Parsing of the texts the Linux /proc file system gives: a process's stat
+// line, status file and argument block, and the mountinfo lines that tell
+// how /proc is mounted. Pure functions over bytes; the one that writes,
+// StoreImageName, writes only into the field it is given.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include "platform/linux/shown_name.h"
 
 namespace stopex {
 
@@ -91,7 +94,7 @@ std::string_view CompleteName(std::string_view kernelName, std::string_view cmdl
                               std::string_view exePath);
 
 // Copies a name into a terminated image-name field of the given size,
-// cutting it to fit, and shows it as ShowAsName does.
-void StoreImageName(std::string_view name, char* field, std::size_t fieldSize);
+// cutting it to fit, and shows it as ShowAsName does in that character set.
+void StoreImageName(std::string_view name, char* field, std::size_t fieldSize, NameCharset charset);
 
 }  // namespace stopex

@@ -86,7 +86,7 @@ int ReadCompletedName(int rootFd, const char* folder, std::string_view kernelNam
   if (n > 0 && static_cast<std::size_t>(n) < sizeof exe) {
     exePath = WithoutDeletedMark(rootFd, path, exe, static_cast<std::size_t>(n));
   }
-  StoreImageName(CompleteName(kernelName, argument, exePath), name, sizeof name);
+  StoreImageName(CompleteName(kernelName, argument, exePath), name, sizeof name, LocaleCharset());
   return 0;
 }
 
@@ -105,7 +105,7 @@ int ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
   if (fields.name.size() < sizeof record->kernelName) {
     std::memcpy(record->kernelName, fields.name.data(), fields.name.size());
   }
-  StoreImageName(fields.name, record->name, sizeof record->name);
+  StoreImageName(fields.name, record->name, sizeof record->name, LocaleCharset());
   if (fields.name.size() == kKernelNameMax) {
     char folder[48];
     std::snprintf(folder, sizeof folder, "%u", pid);

@@ -1,7 +1,12 @@
-// How a name is shown: what a terminal would act on, and "/", as "?".
+// How a name is shown: what a terminal would act on, what it would not show,
+// and "/", as "?".
 #include "platform/linux/shown_name.h"
 
 #include <cstddef>
+#include <cstring>
+
+#include <langinfo.h>
+#include <locale.h>
 
 namespace stopex {
 namespace {
@@ -30,21 +35,50 @@ std::size_t Utf8Length(const unsigned char* p) {
   return length;
 }
 
+// True for a UTF-8 character of the given length that a terminal shows as
+// nothing, or that turns the text after it around: the zero-width spaces and
+// joiners, the direction marks, embeddings, overrides and isolates, the word
+// joiner and invisible operators, and the byte-order mark.
+bool IsInvisibleFormat(const unsigned char* p, std::size_t length) {
+  if (length != 3) return false;
+  const unsigned code = (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+  return (code >= 0x200B && code <= 0x200F) || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2060 && code <= 0x2064) || (code >= 0x2066 && code <= 0x2069) || code == 0xFEFF;
+}
+
 }  // namespace
 
-// A terminal acts on C0 controls, DEL and the C1 controls (U+0080 to U+009F
-// in UTF-8, or a byte 0x80 to 0x9F of no UTF-8 character); a "/" is never
+NameCharset LocaleCharset() {
+  // Looked up once, so that every name of the run is shown alike; the
+  // locale is only read, never made the program's own.
+  static const NameCharset charset = [] {
+    const locale_t locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (locale == static_cast<locale_t>(nullptr)) return NameCharset::Other;  // the "C" locale stands
+    const char* codeset = nl_langinfo_l(CODESET, locale);
+    const bool utf8 = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+    freelocale(locale);
+    return utf8 ? NameCharset::Utf8 : NameCharset::Other;
+  }();
+  return charset;
+}
+
+// A terminal acts on C0 controls, DEL and the C1 controls: in UTF-8 U+0080
+// to U+009F, or a byte 0x80 to 0x9F of no UTF-8 character; in any other
+// character set every byte 0x80 to 0x9F (0x9B is CSI there). A "/" is never
 // part of a file's name, so that a name holding one could be typed as
-// another's. Each is shown as one "?", which no target may hold.
-void ShowAsName(char* text) {
+// another's. An invisible format character is shown as nothing, or turns
+// what follows around, in every locale. Each is shown as one "?", which no
+// target may hold.
+void ShowAsName(char* text, NameCharset charset) {
   auto* from = reinterpret_cast<unsigned char*>(text);
   auto* to = from;
   while (*from != 0) {
     const std::size_t length = Utf8Length(from);
-    if (length == 2 && from[0] == 0xC2 && from[1] <= 0x9F) {
+    const bool c1 = length == 2 && from[0] == 0xC2 && from[1] <= 0x9F;
+    if (IsInvisibleFormat(from, length) || (c1 && charset == NameCharset::Utf8)) {
       *to++ = '?';
-      from += 2;
-    } else if (length != 0) {
+      from += length;
+    } else if (length != 0 && charset == NameCharset::Utf8) {
       for (std::size_t i = 0; i < length; ++i) *to++ = *from++;
     } else {
       const unsigned char c = *from++;

@@ -1,13 +1,25 @@
 // How the Linux backend shows a name: as bytes, but never one a terminal
-// would act on, nor one that could be typed as another name.
+// would act on or not show, nor one that could be typed as another name.
 #pragma once
 
 namespace stopex {
 
+// How the terminal reads the bytes of a name: as UTF-8, or as single bytes
+// of another character set.
+enum class NameCharset { Utf8, Other };
+
+// The character set of this run's locale (LC_ALL, LC_CTYPE or LANG, as
+// setlocale would take it), looked up at the first call and kept for the
+// rest of the run; Other where the locale cannot be had, as "C" then stands.
+NameCharset LocaleCharset();
+
 // Shows a terminated name in place as it may be written: each character a
 // terminal acts on (C0 controls, DEL, the C1 controls in UTF-8 or as a byte
-// of no UTF-8 character) and each "/" becomes one "?", which no target may
-// hold. Letters stay as they are, in UTF-8 or single bytes.
-void ShowAsName(char* text);
+// of no UTF-8 character, and in another character set every byte 0x80 to
+// 0x9F), each invisible format character in UTF-8 (U+200B to U+200F, U+202A
+// to U+202E, U+2060 to U+2064, U+2066 to U+2069, U+FEFF), whatever the
+// character set, and each "/" becomes one "?", which no target may hold.
+// Letters stay as they are, in UTF-8 or single bytes.
+void ShowAsName(char* text, NameCharset charset);
 
 }  // namespace stopex

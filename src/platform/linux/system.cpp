@@ -21,16 +21,19 @@ std::uint32_t GetACP() { return 0; }
 // Every absolute path begins with "/": only "-" introduces a switch.
 bool SlashIntroducesSwitches() { return false; }
 
+// "stopex $name -t" with an empty $name is a mistake, never a test.
+bool TestSwitchNeedsTarget() { return true; }
+
 bool WindowsPaths() { return false; }
 
 bool IsDBCSLeadByte(unsigned char) { return false; }
 
 // A name is the bytes the kernel holds, never a rendering of them; the
 // process the snapshot saw is made sure of when it is opened.
-ListedName CompareListedName(Handle, std::uint32_t, const char*) { return ListedName::Exact; }
+NameMatch CompareListedName(Handle, std::uint32_t, const char*) { return NameMatch::Exact; }
 
 char* ShowableName(char* text) {
-  ShowAsName(text);
+  ShowAsName(text, LocaleCharset());
   return text;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "platform/process_api.h"
+#include "platform/program_name.h"
 
 #ifndef WC_ERR_INVALID_CHARS
 #define WC_ERR_INVALID_CHARS 0x80
@@ -22,33 +23,18 @@ const char* g_line = nullptr;
 // Two more for the empty program-name token and one for the terminator.
 char g_rendered[3 * 32768 + 3];
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-// Past the program-name token, by the same rule as the splitter's: a quoted
-// token runs to the next quote, any other to the next blank or tab.
-const wchar_t* SkipProgramName(const wchar_t* p) {
-  while (IsBlank(*p)) ++p;
-  if (*p == L'"') {
-    ++p;
-    while (*p != L'\0' && *p != L'"') ++p;
-    if (*p == L'"') ++p;
-  } else {
-    while (*p != L'\0' && !IsBlank(*p)) ++p;
-  }
-  return p;
-}
-
 // Only the arguments count: a program path that the code page cannot hold
 // (a user folder in fullwidth letters) must not stop the program. They are
 // rendered behind an empty quoted token, which the splitter skips as the
 // program name, so that what touched the real token still begins argument 1.
-void Prepare() {
+void RenderCommandLine() {
   if (g_prepared) return;
   g_prepared = true;
   g_line = ::GetCommandLineA();
   const wchar_t* wide = ::GetCommandLineW();
   if (wide == nullptr) return;
-  const wchar_t* arguments = SkipProgramName(wide);
+  // Each UTF-16 unit steps alone, as the splitter's single bytes do.
+  const wchar_t* arguments = SkipProgramName(wide, [](const wchar_t*) { return 1; });
   const UINT codePage = ::GetACP();
   const bool utf8 = codePage == CP_UTF8;
   BOOL usedDefault = FALSE;
@@ -67,12 +53,12 @@ void Prepare() {
 }  // namespace
 
 const char* GetCommandLineA() {
-  Prepare();
+  RenderCommandLine();
   return g_line;
 }
 
 bool CommandLineIsExact() {
-  Prepare();
+  RenderCommandLine();
   return g_exact;
 }
 
@@ -80,6 +66,9 @@ std::uint32_t GetACP() { return ::GetACP(); }
 
 // Scripts write switches with "/" as with "-"; paths are written with "\".
 bool SlashIntroducesSwitches() { return true; }
+
+// A test without a target succeeds with status 0: batch files may rely on it.
+bool TestSwitchNeedsTarget() { return false; }
 
 bool WindowsPaths() { return true; }
 

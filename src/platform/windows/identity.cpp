@@ -135,10 +135,10 @@ bool NamesSame(const char* listed, const char* rendered) {
 
 }  // namespace
 
-ListedName CompareListedName(Handle process, std::uint32_t processId, const char* listedName) {
+NameMatch CompareListedName(Handle process, std::uint32_t processId, const char* listedName) {
   wchar_t name[MAX_PATH];
   if (!TrueName(windows_backend::ToNative(process), processId, name, MAX_PATH)) {
-    return ListedName::Exact;
+    return NameMatch::Exact;
   }
   // The single-byte snapshot record renders the name with best fit; an exact
   // rendering needs no default character (in UTF-8: no unpaired surrogate).
@@ -146,7 +146,7 @@ ListedName CompareListedName(Handle process, std::uint32_t processId, const char
   char rendered[4 * MAX_PATH];
   char exact[4 * MAX_PATH];
   if (::WideCharToMultiByte(codePage, 0, name, -1, rendered, sizeof rendered, nullptr, nullptr) == 0) {
-    return ListedName::Exact;
+    return NameMatch::Exact;
   }
   BOOL usedDefault = FALSE;
   const bool utf8 = codePage == CP_UTF8;
@@ -154,10 +154,10 @@ ListedName CompareListedName(Handle process, std::uint32_t processId, const char
                                             exact, sizeof exact, nullptr, utf8 ? nullptr : &usedDefault);
   if (!NamesSame(listedName, rendered)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
-    return ListedName::Other;
+    return NameMatch::Other;
   }
   const bool isExact = written != 0 && usedDefault == FALSE && std::strcmp(exact, rendered) == 0;
-  return isExact ? ListedName::Exact : ListedName::LookAlike;
+  return isExact ? NameMatch::Exact : NameMatch::LookAlike;
 }
 
 }  // namespace stopex

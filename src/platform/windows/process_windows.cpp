@@ -34,7 +34,7 @@ Handle CreateSnapshot(std::uint32_t flags, std::uint32_t processId) {
 
 // The native record lives beside the portable one; only the fields the
 // program reads are carried across.
-int Walk(WalkFn fn, Handle snapshot, ProcessEntry* entry) {
+int FillEntry(WalkFn fn, Handle snapshot, ProcessEntry* entry) {
   PROCESSENTRY32 native;
   std::memset(&native, 0, sizeof native);
   native.dwSize = entry->dwSize;
@@ -46,8 +46,8 @@ int Walk(WalkFn fn, Handle snapshot, ProcessEntry* entry) {
   return 1;
 }
 
-int First(Handle snapshot, ProcessEntry* entry) { return Walk(g_first, snapshot, entry); }
-int Next(Handle snapshot, ProcessEntry* entry) { return Walk(g_next, snapshot, entry); }
+int First(Handle snapshot, ProcessEntry* entry) { return FillEntry(g_first, snapshot, entry); }
+int Next(Handle snapshot, ProcessEntry* entry) { return FillEntry(g_next, snapshot, entry); }
 
 }  // namespace
 
