@@ -26,6 +26,19 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using Listing = std::vector<std::pair<std::uint32_t, std::string>>;
 
+// A snapshot walked up to the entry of pid, as kill mode holds it when it
+// opens a match; the caller closes it.
+Handle WalkTo(std::uint32_t pid) {
+  const ProcessApi api = BindProcessApi();
+  ProcessEntry entry;
+  entry.dwSize = ProcessEntrySize();
+  const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+  for (int more = api.Process32First(snapshot, &entry); more != 0 && entry.th32ProcessID != pid;
+       more = api.Process32Next(snapshot, &entry)) {
+  }
+  return snapshot;
+}
+
 // A fabricated /proc tree in a fresh temporary folder.
 class FakeProc : public ::testing::Test {
  protected:
@@ -67,19 +80,6 @@ class FakeProc : public ::testing::Test {
     }
     CloseHandle(snapshot);
     return listing;
-  }
-
-  // A snapshot walked up to the entry of pid, as kill mode holds it when it
-  // opens a match; the caller closes it.
-  static Handle WalkTo(std::uint32_t pid) {
-    const ProcessApi api = BindProcessApi();
-    ProcessEntry entry;
-    entry.dwSize = ProcessEntrySize();
-    const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
-    for (int more = api.Process32First(snapshot, &entry); more != 0 && entry.th32ProcessID != pid;
-         more = api.Process32Next(snapshot, &entry)) {
-    }
-    return snapshot;
   }
 
   std::string root_;
@@ -424,13 +424,7 @@ int HoldByNumber(const std::string& root, pid_t victim, const std::string& line,
   ownRoot = root;
   SetProcRoot(ownRoot.c_str());
   const auto pid = static_cast<std::uint32_t>(victim);
-  const ProcessApi api = BindProcessApi();
-  ProcessEntry entry;
-  entry.dwSize = ProcessEntrySize();
-  const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
-  for (int more = api.Process32First(snapshot, &entry); more != 0 && entry.th32ProcessID != pid;
-       more = api.Process32Next(snapshot, &entry)) {
-  }
+  const Handle snapshot = WalkTo(pid);
   const rlim_t open = OpenDescriptors();
   const rlimit limit{open + 64 + room, open + 64 + room + above};
   if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
@@ -449,8 +443,7 @@ int HoldByNumber(const std::string& root, pid_t victim, const std::string& line,
   if (!ended) return 7;
   write(line);
   // Every descriptor taken: the last read cannot be made, and says so.
-  const Handle again = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
-  if (api.Process32First(again, &entry) == 0 || entry.th32ProcessID != pid) return 8;
+  const Handle again = WalkTo(pid);
   const int first = dup(0);
   while (dup(0) >= 0) {
   }
