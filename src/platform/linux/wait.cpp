@@ -25,6 +25,9 @@ std::int64_t NowMilliseconds() {
 
 // How often a process without a descriptor is looked at again.
 constexpr int kRecheckMilliseconds = 2;
+// How many polls in a row may be cut short before the processes are looked
+// at instead: a signal cuts one short now and then, never each.
+constexpr int kRetries = 3;
 
 // Sleeps for the milliseconds, or until a signal cuts the sleep short.
 void Pause(std::int64_t milliseconds) {
@@ -37,8 +40,8 @@ void Pause(std::int64_t milliseconds) {
 // A process descriptor becomes readable once its process has ended (gone, or
 // a zombie that waits to be collected); a process held by id is looked at in
 // /proc until it is gone, a zombie, or its id belongs to another process.
-// Where poll fails for any reason but a signal, every process left is
-// looked at so instead, at intervals.
+// Where poll fails, but for a signal or a "try again" now and then, every
+// process left is looked at so instead, at intervals.
 void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t milliseconds,
                       bool* ended) {
   const std::int64_t deadline = NowMilliseconds() + milliseconds;
@@ -60,6 +63,7 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
   }
   std::size_t descriptorsLeft = descriptorCount;
   std::size_t idsLeft = idCount;
+  int interrupted = 0;  // polls in a row that a signal cut short, or that said to try again
   for (;;) {
     for (std::size_t k = 0; k < idCount; ++k) {
       const std::size_t i = byId[k];
@@ -74,7 +78,8 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
     std::int64_t timeout = left > 0 ? left : 0;
     if (idsLeft > 0 && timeout > kRecheckMilliseconds) timeout = kRecheckMilliseconds;
     const int ready = descriptorsLeft > 0 ? poll(descriptors, descriptorCount, static_cast<int>(timeout)) : 0;
-    if (ready < 0 && errno != EINTR && errno != EAGAIN) {
+    interrupted = ready < 0 && (errno == EINTR || errno == EAGAIN) ? interrupted + 1 : 0;
+    if (ready < 0 && (interrupted == 0 || interrupted > kRetries)) {
       // Polled no more: each process left is looked at by number from now on.
       for (std::size_t k = 0; k < descriptorCount; ++k) {
         if (descriptors[k].fd >= 0) byId[idCount++] = owners[k];
