@@ -237,6 +237,13 @@ Verdict Terminate(const Pinned& pinned, bool unending) {
   return sent == 0 ? Verdict{} : Verdict{ErrorFromErrno(errno)};
 }
 
-bool StillRuns(const Pinned& pinned) { return LookAgain(pinned).seen == Seen::Same; }
+bool StillRuns(const Pinned& pinned) {
+  const Look look = LookAgain(pinned);
+  if (look.seen != Seen::Unread) return look.seen == Seen::Same;
+  // Unread, it has not been seen to end: only a signal 0 can tell that it
+  // has gone.
+  const int sent = pinned.fd >= 0 ? PidfdSendSignal(pinned.fd, 0) : kill(static_cast<pid_t>(pinned.ownPid), 0);
+  return sent == 0 || errno != ESRCH;
+}
 
 }  // namespace stopex::linux_backend

@@ -43,7 +43,8 @@ Verdict Pin(const Listed& listed, bool roomForDescriptor, Pinned* pinned);
 Verdict Terminate(const Pinned& pinned, bool unending);
 
 // Whether the process pinned is still the one listed and runs: the wait's
-// look at a process it cannot poll. One that cannot be read counts as ended.
+// look at a process it cannot poll. One whose record cannot be read runs
+// until a signal 0 finds it gone: "Killed." means gone.
 bool StillRuns(const Pinned& pinned);
 
 }  // namespace stopex::linux_backend

@@ -9,6 +9,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/linux/proc_files.h"
@@ -66,36 +67,31 @@ Handle Unreadable(int error) {
 }
 
 // Reads the numbers of the processes below the open root, in ascending
-// order; false with errno where the folder cannot be read.
+// order; false with errno where the folder cannot be read to its end. The
+// folder is read with getdents64 itself: the C library's readdir takes
+// ENOENT for the end of a folder that was removed, which /proc never is.
 bool ReadNumbers(int rootFd, Snapshot* snapshot) {
-  const int dirFd = dup(rootFd);
-  DIR* dir = dirFd < 0 ? nullptr : fdopendir(dirFd);
-  if (dir == nullptr) {
-    const int error = errno;
-    if (error == ENOMEM) EndForWantOfMemory();
-    if (dirFd >= 0) close(dirFd);
-    errno = error;
-    return false;
-  }
+  alignas(8) static char entries[32768];
   snapshot->count = 0;
   for (;;) {
-    errno = 0;
-    const dirent* d = readdir(dir);
-    if (d == nullptr) break;
-    std::uint32_t pid = 0;
-    if (!ParseProcessId(d->d_name, &pid)) continue;
-    if (snapshot->count == snapshot->capacity) {
-      snapshot->capacity = Grown(snapshot->capacity, 1024);
-      snapshot->pids = static_cast<std::uint32_t*>(Resize(snapshot->pids, snapshot->capacity, sizeof(std::uint32_t)));
+    const long n = syscall(SYS_getdents64, rootFd, entries, sizeof entries);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    for (long at = 0; at < n;) {
+      const auto* d = reinterpret_cast<const dirent64*>(entries + at);
+      at += d->d_reclen;
+      std::uint32_t pid = 0;
+      if (!ParseProcessId(d->d_name, &pid)) continue;
+      if (snapshot->count == snapshot->capacity) {
+        snapshot->capacity = Grown(snapshot->capacity, 1024);
+        snapshot->pids = static_cast<std::uint32_t*>(Resize(snapshot->pids, snapshot->capacity, sizeof(std::uint32_t)));
+      }
+      snapshot->pids[snapshot->count++] = pid;
     }
-    snapshot->pids[snapshot->count++] = pid;
   }
-  // readdir ends with errno set where the folder could not be read to its end.
-  const int error = errno;
-  closedir(dir);
-  errno = error;
   std::sort(snapshot->pids, snapshot->pids + snapshot->count);
-  return error == 0;
+  return true;
 }
 
 Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
