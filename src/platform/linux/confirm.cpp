@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -240,8 +241,13 @@ Verdict Terminate(const Pinned& pinned, bool unending) {
 bool StillRuns(const Pinned& pinned) {
   const Look look = LookAgain(pinned);
   if (look.seen != Seen::Unread) return look.seen == Seen::Same;
-  // Unread, it has not been seen to end: only a signal 0 can tell that it
-  // has gone.
+  // Unread, it has not been seen to end. Its executable, which a process
+  // lets go of as it ends, and a signal 0, which finds one that has gone,
+  // are asked instead, by other calls than the read that failed.
+  char exe[32];
+  std::snprintf(exe, sizeof exe, "%u/exe", pinned.listed.pid);
+  struct stat running {};
+  if (fstatat(pinned.rootFd, exe, &running, 0) != 0 && errno == ENOENT) return false;
   const int sent = pinned.fd >= 0 ? PidfdSendSignal(pinned.fd, 0) : kill(static_cast<pid_t>(pinned.ownPid), 0);
   return sent == 0 || errno != ESRCH;
 }

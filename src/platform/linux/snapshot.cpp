@@ -51,10 +51,11 @@ HeldRoot* g_roots = nullptr;
 std::size_t g_rootCount = 0;
 
 void CountUnread(Snapshot* snapshot, int error) {
-  const bool refused = error == EACCES || error == EPERM;
-  std::size_t& count = refused ? snapshot->refused : snapshot->unread;
-  int& first = refused ? snapshot->firstRefusal : snapshot->firstUnread;
-  if (count++ == 0) first = error;
+  if (error == EACCES || error == EPERM) {
+    if (snapshot->refused++ == 0) snapshot->firstRefusal = error;
+  } else if (snapshot->unread++ == 0) {
+    snapshot->firstUnread = error;
+  }
 }
 
 // A process list that cannot be read is a failure, never an empty list: the
@@ -135,8 +136,10 @@ int FillEntry(Handle handle, ProcessEntry* entry, bool first) {
     SetLastError(kErrorBadLength);
     return 0;
   }
-  if (first) snapshot.next = 0;
-  if (first) snapshot.refused = snapshot.unread = 0;
+  if (first) {
+    snapshot.next = 0;
+    snapshot.refused = snapshot.unread = 0;
+  }
   while (snapshot.next < snapshot.count) {
     const std::uint32_t pid = snapshot.pids[snapshot.next++];
     const int error = ReadRecord(snapshot.current.rootFd, pid, &snapshot.current.record);
