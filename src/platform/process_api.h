@@ -19,6 +19,9 @@ inline constexpr Handle kInvalidHandleValue = ~static_cast<Handle>(0);
 
 inline constexpr std::uint32_t kSnapProcess = 2;  // TH32CS_SNAPPROCESS
 inline constexpr std::uint32_t kProcessTerminate = 1;  // PROCESS_TERMINATE
+// The last error of the walk's call that found no entry left
+// (ERROR_NO_MORE_FILES); any other says the walk was cut short.
+inline constexpr std::uint32_t kNoMoreEntries = 18;
 // Exit code given to a terminated process: all bits set, -1 as a signed value.
 inline constexpr std::uint32_t kTerminateExitCode = 0xFFFFFFFFu;
 
@@ -165,6 +168,12 @@ const char* DescribeLastError();
 // (this user may not see other users' processes); null where it shows them
 // all to this user.
 const char* DescribeHiddenProcesses();
+
+// What the last walk could not read, in a few words ("N processes could
+// not be read: REASON"), or null where it read every process it listed.
+// A process left out so is not known not to run. Processes the system
+// hides by design (see DescribeHiddenProcesses) are not counted.
+const char* DescribeUnreadProcesses();
 
 // Makes a NUL-terminated name fit to be shown, in place, and returns it:
 // every character a terminal would act on rather than show, or would show

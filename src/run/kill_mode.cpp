@@ -112,10 +112,12 @@ void KillModeEntry(RunState& state) {
   Keep(state.terminated, process, state.entry);
 }
 
-// Waits for the processes terminated together, says which are still ending
-// when the time is up, and closes every handle; then the program's own
-// process, once everything reported so far has been written out.
+// Says what the walk could not read, waits for the processes terminated
+// together, says which are still ending when the time is up, and closes
+// every handle; then the program's own process, once everything reported
+// so far has been written out.
 void KillModeAfterWalk(RunState& state) {
+  SayWhatWasNotRead(state);
   if (!state.anyMatched) SayWhatMayBeHidden(state);
   TerminatedProcesses& list = state.terminated;
   if (list.count != 0) WaitForProcesses(list.handles, list.count, kEndingMilliseconds, list.ended);

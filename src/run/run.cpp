@@ -61,6 +61,32 @@ void SayWhatMayBeHidden(RunState& state) {
 
 namespace {
 
+// A process list that could not be read, or not to its end.
+void SayCannotList(std::FILE* err, std::uint32_t code, const char* why) {
+  if (why != nullptr) {
+    Say(err, "cannot list the processes: ", why);
+  } else {
+    Say(err, "cannot list the processes: error ", code);
+  }
+}
+
+}  // namespace
+
+bool SayWhatWasNotRead(RunState& state) {
+  if (state.walkError != 0) {
+    SayCannotList(state.err, state.walkError, state.walkErrorText);
+  } else if (state.unread != nullptr) {
+    Say(state.err, state.unread);
+  } else {
+    return false;
+  }
+  state.walkError = 0;
+  state.unread = nullptr;
+  return true;
+}
+
+namespace {
+
 // List mode: every image name as delivered, one per line, one write per line
 // (on an unbuffered device each write is a system call).
 void ListEntry(RunState& state) {
@@ -68,6 +94,11 @@ void ListEntry(RunState& state) {
   Append(line, state.entry.szExeFile);
   Append(line, "\n");
   Print(state, line);
+}
+
+// A list that misses processes is no answer, though it is given.
+void ListReport(RunState& state) {
+  if (SayWhatWasNotRead(state)) state.runStatus = kExitFailure;
 }
 
 // Test mode. The walk goes on after a hit: every mode sees the whole
@@ -94,7 +125,9 @@ void TestReport(RunState& state) {
   }
   Append(message, words);
   Print(state, message);
-  if (state.runStatus != kExitSuccess) SayWhatMayBeHidden(state);
+  if (state.runStatus == kExitSuccess) return;
+  SayWhatWasNotRead(state);
+  SayWhatMayBeHidden(state);
 }
 
 // Before the snapshot is taken, when a target was given.
@@ -118,7 +151,7 @@ void TakeEntry(RunState& state, RunMode mode) {
 // Once the snapshot is closed.
 void AfterWalk(RunState& state, RunMode mode) {
   switch (mode) {
-    case RunMode::List: return;
+    case RunMode::List: ListReport(state); return;
     case RunMode::Test: TestReport(state); return;
     case RunMode::Kill: KillModeAfterWalk(state); return;
   }
@@ -146,11 +179,7 @@ Handle TakeSnapshot(RunState& state, ProcessApi* api) {
   const Handle snapshot = api->CreateToolhelp32Snapshot(kSnapProcess, 0);
   if (snapshot == kInvalidHandleValue) {
     const std::uint32_t code = GetLastError();
-    if (const char* why = DescribeLastError()) {
-      Say(state.err, "cannot list the processes: ", why);
-    } else {
-      Say(state.err, "cannot list the processes: error ", code);
-    }
+    SayCannotList(state.err, code, DescribeLastError());
   }
   return snapshot;
 }
@@ -169,6 +198,13 @@ int Walk(RunState& state, RunMode mode) {
        more = api.Process32Next(snapshot, &state.entry)) {
     TakeEntry(state, mode);
   }
+  // A walk ends where no entry is left; one cut short, or one that could
+  // not read every record it listed, is said by each mode as it answers.
+  if (GetLastError() != kNoMoreEntries) {
+    state.walkError = GetLastError();
+    state.walkErrorText = DescribeLastError();
+  }
+  state.unread = DescribeUnreadProcesses();
   CloseHandle(snapshot);
   AfterWalk(state, mode);
   FinishOutput(state);

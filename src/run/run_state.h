@@ -41,6 +41,12 @@ struct RunState {
   std::uint32_t ownProcessId = 0;
   TerminatedProcesses terminated;
   const char* lastExplained = nullptr;  // kill mode: the last failure text said
+  // What the walk could not read: the error that cut it short (0 where it
+  // ran to its end) and what that code does not say, or the processes
+  // whose records could not be read (null where none).
+  std::uint32_t walkError = 0;
+  const char* walkErrorText = nullptr;
+  const char* unread = nullptr;
   std::FILE* out = nullptr;
   std::FILE* err = nullptr;
   int outputError = 0;         // errno of the first write to out that failed
@@ -62,6 +68,11 @@ void FinishOutput(RunState& state);
 // seen, where the system hides some from this user: test and kill modes
 // call it when they found no match.
 void SayWhatMayBeHidden(RunState& state);
+
+// Says on standard error, once, what the walk could not read, where it
+// could not read everything: the answer of every mode is then incomplete.
+// True when it said so.
+bool SayWhatWasNotRead(RunState& state);
 
 // The preparation that test and kill modes share: the target as typed,
 // reduced and copied with the platform's copy, then upper-cased by the

@@ -1,7 +1,8 @@
 /* Starts a program under a system-call filter that refuses pidfd_open (or,
    with -s, pidfd_send_signal) with EPERM, as container runtimes' default
-   filters did, and lets every other call through:
-   no_pidfd [-s] PROGRAM [ARGUMENT...]. */
+   filters did, or openat2 with EPERM (-o) or ENOSYS (-n), as filters that
+   predate it do, and lets every other call through:
+   no_pidfd [-s|-o|-n] PROGRAM [ARGUMENT...]. */
 #include <errno.h>
 #include <stddef.h>
 #include <stdio.h>
@@ -19,20 +20,28 @@
 #ifndef SYS_pidfd_send_signal
 #define SYS_pidfd_send_signal 424
 #endif
+#ifndef SYS_openat2
+#define SYS_openat2 437
+#endif
 
 int main(int argc, char** argv) {
-  const int signal = argc > 1 && strcmp(argv[1], "-s") == 0;
-  argc -= signal;
-  argv += signal;
+  const char* option = argc > 1 && argv[1][0] == '-' ? argv[1] : "";
+  const int call = strcmp(option, "-s") == 0   ? SYS_pidfd_send_signal
+                   : strcmp(option, "-o") == 0 ? SYS_openat2
+                   : strcmp(option, "-n") == 0 ? SYS_openat2
+                                               : SYS_pidfd_open;
+  const int error = strcmp(option, "-n") == 0 ? ENOSYS : EPERM;
+  argc -= *option != '\0';
+  argv += *option != '\0';
   struct sock_filter filter[] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, signal ? SYS_pidfd_send_signal : SYS_pidfd_open, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, call, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | error),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
   struct sock_fprog program = {sizeof filter / sizeof filter[0], filter};
   if (argc < 2) {
-    fprintf(stderr, "usage: no_pidfd [-s] PROGRAM [ARGUMENT...]\n");
+    fprintf(stderr, "usage: no_pidfd [-s|-o|-n] PROGRAM [ARGUMENT...]\n");
     return 2;
   }
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {

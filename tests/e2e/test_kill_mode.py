@@ -2,7 +2,9 @@
 
 import os
 import random
+import resource
 import shutil
+import sys
 import time
 import unittest
 
@@ -12,6 +14,16 @@ from harness import STOPEX, UTF8_LOCALE, Sleepers, TestCase, as_itself, killed, 
 def resident_megabytes(process):
     with open(f"/proc/{process.pid}/statm") as file:
         return int(file.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") >> 20
+
+
+# Runs a program with the descriptor limits given and 990 descriptors
+# inherited: LIMITED SOFT HARD PROGRAM [ARGUMENT...].
+LIMITED = """import os, resource, sys
+resource.setrlimit(resource.RLIMIT_NOFILE, (int(sys.argv[1]), int(sys.argv[2])))
+for _ in range(990):
+    os.set_inheritable(os.open("/dev/null", os.O_RDONLY), True)
+os.execv(sys.argv[3], sys.argv[3:])
+"""
 
 
 def comm(process):
@@ -87,6 +99,23 @@ class KillMode(TestCase):
             # Nothing left to kill: no output, status 1.
             self.assertRun(run([name]), 1)
             self.assertRun(run([name, "-t"]), 1, upper + b" wasn't running ")
+
+    def test_descriptors_inherited_up_to_the_limit_take_no_match_from_it(self):
+        # Soft limit 1024 with 990 descriptors inherited: the limit is raised
+        # towards the hard one; where they are one (root alone may lower the
+        # hard limit so), the processes are held by number.
+        hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+        hard = 20000 if hard == resource.RLIM_INFINITY else min(hard, 20000)
+        limits = [(1024, hard)] if hard > 1024 else []
+        limits += [(1024, 1024)] if os.geteuid() == 0 else []
+        for soft, hard in limits:
+            name = unique()
+            with self.subTest(hard=hard), Sleepers() as sleepers:
+                victims = [sleepers.start(name) for _ in range(40)]
+                result = run([name], wrapper=[sys.executable, "-c", LIMITED, str(soft), str(hard)])
+                self.assertRun(result, 0, (name.upper().encode() + b" Killed.") * 40)
+                for victim in victims:
+                    self.assertTrue(killed(victim, 0))
 
     def test_returns_only_once_every_process_it_killed_has_ended(self):
         # Victims that hold much memory take a while to be torn down after

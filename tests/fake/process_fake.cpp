@@ -47,10 +47,17 @@ int Fill(Handle snapshot, ProcessEntry* entry, const char* call) {
     SetError(8);
     return 0;
   }
-  if (snapshot != kSnapshotHandle || g_open.count(snapshot) == 0) return 0;
-  if (entry->dwSize != g_system.entrySize) return 0;
+  if (snapshot != kSnapshotHandle || g_open.count(snapshot) == 0) {
+    SetError(6);
+    return 0;
+  }
+  if (entry->dwSize != g_system.entrySize) {
+    SetError(24);
+    return 0;
+  }
   if (g_cursor >= g_system.processes.size()) {
     g_handedOut = 0;
+    SetError(kNoMoreEntries);
     return 0;
   }
   const FakeProcess& process = g_system.processes[g_cursor++];
@@ -308,6 +315,8 @@ std::uint32_t GetLastError() { return fake::g_lastError; }
 const char* DescribeLastError() { return fake::g_lastErrorText; }
 
 const char* DescribeHiddenProcesses() { return fake::g_system.hiddenText; }
+
+const char* DescribeUnreadProcesses() { return fake::g_system.unreadText; }
 
 char* ShowableName(char* text) { return text; }
 

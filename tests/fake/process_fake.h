@@ -32,6 +32,7 @@ struct FakeSystem {
   int codePage = 0;                    // 932, 936 or 950: a simulated double-byte code page;
                                        // 0 renders true names as 1252 does
   const char* hiddenText = nullptr;     // what DescribeHiddenProcesses says
+  const char* unreadText = nullptr;     // what DescribeUnreadProcesses says
   bool slashSwitches = true;           // "/" introduces switches, as on Windows; false as on Linux
   bool testSwitchNeedsTarget = false;  // -t with no target is a usage error, as on Linux; false as on Windows
   bool windowsPaths = true;            // "\" and "C:" are path syntax, as on Windows; false as on Linux

@@ -70,7 +70,12 @@ void CheckRun(const Mode& mode, const RunResult& result, const std::string& wher
       if (Contains(kMatching, pid) && !Contains(system.lookAlikes, pid)) status = kExitSuccess;
     }
   } else if (mode.options.target == nullptr) {
-    status = listed ? kExitSuccess : kExitFailure;
+    // A list cut short by a failed step of the walk is no answer either.
+    const std::string failed = system.failAt > 0 && system.failAt <= static_cast<int>(system.calls.size())
+                                   ? system.calls[static_cast<std::size_t>(system.failAt) - 1]
+                                   : "";
+    const bool cut = failed.starts_with("Process32");
+    status = listed && !cut ? kExitSuccess : kExitFailure;
   } else {
     if (!system.terminated.empty()) status = kExitSuccess;
     if (Contains(system.terminated, 4242)) status = kExitTerminatedItself;

@@ -1,3 +1,5 @@
+// The Linux backend against fabricated /proc trees and the program's own
+// processes: what it lists, reads, opens and refuses.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -10,8 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include <dirent.h>
 #include <grp.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +29,19 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 using Listing = std::vector<std::pair<std::uint32_t, std::string>>;
+
+// A snapshot walked up to the entry of pid, as kill mode holds it when it
+// opens a match; the caller closes it.
+Handle WalkTo(std::uint32_t pid) {
+  const ProcessApi api = BindProcessApi();
+  ProcessEntry entry;
+  entry.dwSize = ProcessEntrySize();
+  const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+  for (int more = api.Process32First(snapshot, &entry); more != 0 && entry.th32ProcessID != pid;
+       more = api.Process32Next(snapshot, &entry)) {
+  }
+  return snapshot;
+}
 
 // A fabricated /proc tree in a fresh temporary folder.
 class FakeProc : public ::testing::Test {
@@ -38,6 +56,7 @@ class FakeProc : public ::testing::Test {
   }
   void TearDown() override {
     SetProcRoot("/proc");
+    SetOpenat2Refused(false);
     fs::remove_all(root_);
   }
 
@@ -67,19 +86,6 @@ class FakeProc : public ::testing::Test {
     return listing;
   }
 
-  // A snapshot walked up to the entry of pid, as kill mode holds it when it
-  // opens a match; the caller closes it.
-  static Handle WalkTo(std::uint32_t pid) {
-    const ProcessApi api = BindProcessApi();
-    ProcessEntry entry;
-    entry.dwSize = ProcessEntrySize();
-    const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
-    for (int more = api.Process32First(snapshot, &entry); more != 0 && entry.th32ProcessID != pid;
-         more = api.Process32Next(snapshot, &entry)) {
-    }
-    return snapshot;
-  }
-
   std::string root_;
 };
 
@@ -96,6 +102,39 @@ TEST_F(FakeProc, ListsEveryProcessOnceInAscendingIdOrder) {
   AddProcess(401, "dead", 100, "", 'X');
   AddProcess(402, "stopped", 100, "", 'T');
   EXPECT_EQ(Walk(), (Listing{{1, "init"}, {20, "b"}, {300, "c"}, {402, "stopped"}, {4294967295u, "max"}}));
+}
+
+// A record that cannot be read is not a process that has gone: it is
+// counted and said. Without openat2 each file is looked at before it is
+// opened: a FIFO or a link where a file should be is never opened.
+TEST_F(FakeProc, CountsTheRecordsItCouldNotRead) {
+  for (const bool refused : {false, true}) {
+    SetOpenat2Refused(refused);
+    AddProcess(1, "init");
+    AddProcess(2, "covered");
+    Write("2/stat", "7 (other) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 100 0 0\n");
+    fs::create_directories(fs::path(root_) / "3/stat");  // no file to read
+    Write("4/stat", "");                                   // gone: the kernel gives nothing
+    AddProcess(5, "ended", 100, "", 'Z');
+    AddProcess(6, "averyveryverylo");
+    fs::remove(fs::path(root_) / "6/cmdline");
+    fs::create_directories(fs::path(root_) / "6/cmdline");  // its name cannot be completed
+    if (refused) {
+      AddProcess(8, "linked");
+      fs::remove(fs::path(root_) / "8/stat");
+      fs::create_symlink("../1/stat", fs::path(root_) / "8/stat");
+      fs::create_directories(fs::path(root_) / "9");
+      ASSERT_EQ(mkfifo((root_ + "/9/stat").c_str(), 0600), 0);  // opened, it would block
+    }
+    EXPECT_EQ(Walk(), (Listing{{1, "init"}})) << refused;
+    ASSERT_NE(DescribeUnreadProcesses(), nullptr);
+    EXPECT_STREQ(DescribeUnreadProcesses(), refused ? "5 processes could not be read: Invalid cross-device link"
+                                                    : "3 processes could not be read: Invalid cross-device link");
+    for (const char* pid : {"1", "2", "3", "4", "5", "6", "8", "9"}) fs::remove_all(fs::path(root_) / pid);
+  }
+  AddProcess(1, "init");
+  EXPECT_EQ(Walk(), (Listing{{1, "init"}}));
+  EXPECT_EQ(DescribeUnreadProcesses(), nullptr);
 }
 
 TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
@@ -145,6 +184,9 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
   EXPECT_STREQ(DescribeHiddenProcesses(), "/proc is mounted with hidepid: other users' processes are hidden from this one");
   Write(self + "/mountinfo", lines + "22 1 0:21 / " + root_ + " rw - proc proc rw\n" + other);
   EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+  // The line of /proc's own mount may be longer than a buffer's first size.
+  Write(self + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc " + std::string(9000, 'p') + " rw,hidepid=2\n");
+  EXPECT_NE(DescribeHiddenProcesses(), nullptr);
   // A line longer than any mount of /proc (an overlay of many layers) is passed over.
   Write(self + "/mountinfo", std::string(2 << 20, 'o') + "\n22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
   EXPECT_NE(DescribeHiddenProcesses(), nullptr);
@@ -271,6 +313,13 @@ TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
   EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid + 100000), kNullHandle);
   EXPECT_EQ(GetLastError(), 87u);
 
+  // Its record cannot be read any more: a failure, not a process gone.
+  fs::remove(fs::path(root_) / std::to_string(pid) / "stat");
+  fs::create_directories(fs::path(root_) / std::to_string(pid) / "stat");
+  EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid), kNullHandle);
+  EXPECT_EQ(GetLastError(), 31u);
+  fs::remove(fs::path(root_) / std::to_string(pid) / "stat");
+
   // The same process: opened and terminated, but not while it is ending.
   Write(std::to_string(pid) + "/stat", line);
   // PF_EXITING among the flags of its one thread (an emulator has more).
@@ -330,6 +379,7 @@ TEST_F(FakeProc, ConfirmsWhatItPinsWhereProcShowsAnotherNamespace) {
     for (int fd = 3; fd < 64; ++fd) Write(self + "/fdinfo/" + std::to_string(fd), c.fdinfo);
     const std::string dir = std::to_string(listed);
     Write(dir + "/stat", dir + line.substr(line.find(' ')));
+    Write(dir + "/cmdline", "");
     Write(dir + "/status", groups + own + ids(c.levels, static_cast<std::uint32_t>(child)).replace(6, 4, "\t" + dir));
     const Handle snapshot = WalkTo(listed);
     if (!c.nameNow.empty()) Write(dir + "/stat", dir + " (" + c.nameNow + line.substr(line.rfind(')')));
@@ -351,6 +401,7 @@ TEST_F(FakeProc, RefusesAProcessThatHasEnded) {
   const std::string statPath = "/proc/" + std::to_string(child) + "/stat";
   std::ifstream realStat(statPath);
   Write(std::to_string(pid) + "/stat", std::string(std::istreambuf_iterator<char>(realStat), {}));
+  Write(std::to_string(pid) + "/cmdline", "");
   const Handle snapshot = WalkTo(pid);
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
   ASSERT_NE(handle, kNullHandle);
@@ -376,6 +427,7 @@ TEST_F(FakeProc, WaitsUntilTheTerminatedProcessHasEndedAndNoLonger) {
   ASSERT_GT(child, 0);
   std::ifstream realStat("/proc/" + std::to_string(child) + "/stat");
   Write(std::to_string(child) + "/stat", std::string(std::istreambuf_iterator<char>(realStat), {}));
+  Write(std::to_string(child) + "/cmdline", "");
   const Handle snapshot = WalkTo(static_cast<std::uint32_t>(child));
   const Handle handle = OpenProcess(kProcessTerminate, 0, static_cast<std::uint32_t>(child));
   ASSERT_NE(handle, kNullHandle);
@@ -397,6 +449,82 @@ TEST_F(FakeProc, WaitsUntilTheTerminatedProcessHasEndedAndNoLonger) {
   EXPECT_EQ(info.si_pid, child);  // already there to be collected
   EXPECT_EQ(CloseHandle(handle), 1);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
+}
+
+// The descriptors open now, as the backend counts them: the one that lists
+// them left out.
+std::size_t OpenDescriptors() {
+  DIR* dir = opendir("/proc/self/fd");
+  std::size_t count = 0;
+  while (const dirent* d = readdir(dir)) count += d->d_name[0] != '.' ? 1 : 0;
+  closedir(dir);
+  return count - 1;
+}
+
+// Held by number where the descriptor limit leaves no room for a process
+// descriptor (room 0; with room 1 there is one, and a hard limit above the
+// soft one is room to raise it to), in a child of the test, whose limits
+// are its own: the same checks as by descriptor, before the signal and in
+// the wait. Nonzero: the number of the check that failed.
+int HoldByNumber(const std::string& root, pid_t victim, const std::string& line, rlim_t room, rlim_t above) {
+  const std::string stat = root + "/" + std::to_string(victim) + "/stat";
+  auto write = [&](const std::string& text) { std::ofstream(stat, std::ios::binary) << text; };
+  fs::remove(fs::path(root) / "self");
+  fs::create_symlink(std::to_string(getpid()), fs::path(root) / "self");
+  static std::string ownRoot;  // another text: the program's own number is read anew
+  ownRoot = root;
+  SetProcRoot(ownRoot.c_str());
+  const auto pid = static_cast<std::uint32_t>(victim);
+  const Handle snapshot = WalkTo(pid);
+  const rlim_t open = OpenDescriptors();
+  const rlimit limit{open + 64 + room, open + 64 + room + above};
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+  const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
+  if (handle == kNullHandle) return 2;
+  const bool byNumber = room + above == 0;
+  if ((OpenDescriptors() == open) != byNumber) return 3;  // a process descriptor was opened
+  CloseHandle(snapshot);
+  if (!byNumber) return CloseHandle(handle) == 1 ? 0 : 4;
+  bool ended = true;
+  WaitForProcesses(&handle, 1, 20, &ended);
+  if (ended) return 5;
+  write(WithField(line, 3, "Z"));  // it has ended, its parent has not collected it
+  if (TerminateProcess(handle, kTerminateExitCode) != 0 || GetLastError() != 5) return 6;
+  WaitForProcesses(&handle, 1, 60000, &ended);
+  if (!ended) return 7;
+  write(line);
+  // Every descriptor taken: the last read cannot be made, and says so.
+  const Handle again = WalkTo(pid);
+  const int first = dup(0);
+  while (dup(0) >= 0) {
+  }
+  if (OpenProcess(kProcessTerminate, 0, pid) != kNullHandle || GetLastError() != 4) return 9;
+  if (TerminateProcess(handle, kTerminateExitCode) != 0 || GetLastError() != 4) return 10;
+  for (int fd = first; fd >= 0 && fd < static_cast<int>(limit.rlim_cur); ++fd) close(fd);
+  if (TerminateProcess(handle, kTerminateExitCode) != 1) return 11;
+  return CloseHandle(handle) == 1 && CloseHandle(again) == 1 ? 0 : 12;
+}
+
+TEST_F(FakeProc, HoldsAProcessByNumberWhereNoDescriptorIsLeft) {
+  const pid_t victim = StartChild();
+  ASSERT_GT(victim, 0);
+  std::ifstream realStat("/proc/" + std::to_string(victim) + "/stat");
+  const std::string line(std::istreambuf_iterator<char>(realStat), {});
+  Write(std::to_string(victim) + "/stat", line);
+  Write(std::to_string(victim) + "/cmdline", "");
+  for (const auto& [room, above] : {std::pair<rlim_t, rlim_t>{1, 0}, {0, 1}, {0, 0}}) {
+    const pid_t tester = fork();
+    if (tester == 0) std::_Exit(HoldByNumber(root_, victim, line, room, above));
+    int status = -1;
+    ASSERT_EQ(waitpid(tester, &status, 0), tester);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << room << above << ": " << status;
+    fs::remove(fs::path(root_) / "self");
+    fs::create_symlink(std::to_string(getpid()), fs::path(root_) / "self");
+  }
+  if (HasFailure()) kill(victim, SIGKILL);  // it is this test's own child
+  int status = 0;
+  ASSERT_EQ(waitpid(victim, &status, 0), victim);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }
 
 TEST(ProcessLinux, TerminatingItselfWritesOutWhatIsBufferedAndExitsWith255) {

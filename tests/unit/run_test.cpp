@@ -99,6 +99,41 @@ TEST(RunDriver, SaysThatAProcessMayBeHiddenWhenNoneMatched) {
   }
 }
 
+// A walk that could not read every process it listed, or was cut short,
+// is no answer that nothing runs: each mode says so once, and only a match
+// answers the test.
+TEST(RunDriver, SaysWhatTheWalkCouldNotRead) {
+  const std::string unread = "stopex: 2 processes could not be read: Input/output error\n";
+  const std::string cut = "stopex: cannot list the processes: error 8\n";
+  const std::string hidden = "stopex: others are hidden\n";
+  const struct {
+    RunOptions options;
+    int failAt;  // the call to Process32Next that fails; 0: the records are unread
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {Options(nullptr), 0, 1, "x.exe\nz.exe\n", unread},
+      {Options("x.exe", 1), 0, 0, "X.EXE was running ", ""},
+      {Options("y.exe", 1), 0, 1, "Y.EXE wasn't running ", unread + hidden},
+      {Options("y.exe", 1, 1), 0, 1, "", ""},
+      {Options("x.exe"), 0, 0, "X.EXE Killed.", unread},
+      {Options("y.exe"), 0, 1, "", unread + hidden},
+      {Options(nullptr), 4, 1, "x.exe\n", cut},
+      {Options("y.exe", 1), 4, 1, "Y.EXE wasn't running ", cut + hidden},
+      {Options("x.exe"), 7, 0, "X.EXE Killed.", cut},
+  };
+  for (const auto& c : cases) {
+    Script({{1, "x.exe"}, {2, "z.exe"}});
+    fake::System().hiddenText = "others are hidden";
+    if (c.failAt == 0) fake::System().unreadText = "2 processes could not be read: Input/output error";
+    fake::System().failAt = c.failAt;
+    const auto result = RunFake(c.options);
+    EXPECT_EQ(result.status, c.status) << c.out;
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err) << c.out;
+  }
+}
+
 TEST(RunDriver, NeverCallsThroughAMissingEntryPoint) {
   const char* names[] = {"CreateToolhelp32Snapshot", "Process32First", "Process32Next"};
   for (int missing = 0; missing < 3; ++missing) {

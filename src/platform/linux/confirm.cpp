@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -49,10 +50,14 @@ int PidfdSendSignal(int fd, int signal) {
 #endif
 }
 
-// A read of the process's files that failed: for want of descriptors, or
-// because the process listed is no longer there (error 87).
+// A read of the process's files that failed: because the process listed is
+// no longer there (error 87), for want of descriptors, or for a reason of
+// the system's, which never passes for a process that has gone.
 Verdict Unread(int error) {
-  return {error == EMFILE || error == ENFILE ? kErrorTooManyOpenFiles : kErrorInvalidParameter};
+  if (SaysGone(error)) return {kErrorInvalidParameter};
+  if (error == EMFILE || error == ENFILE) return {kErrorTooManyOpenFiles};
+  const std::uint32_t code = ErrorFromErrno(error);
+  return {code == kErrorInvalidParameter ? kErrorGenFailure : code};
 }
 
 // The number to open the process by here. Where /proc is of another
@@ -98,16 +103,31 @@ Verdict ConfirmPinned(int pidfd, const Listed& listed) {
   return {kErrorAccessDenied, kUntoldNamespace};
 }
 
-// The last read before the signal: the stat line, one short read, after
-// the first argument and the executable where the name was completed from
-// them. A process that has gone, ended, or taken another name (an exec, a
-// first argument rewritten) since it was listed is not the process asked for.
-Verdict LastCheck(const Pinned& pinned, int rootFd) {
+// What a look at a pinned process found.
+enum class Seen { Same, Ended, Other, Unread };
+struct Look {
+  Seen seen = Seen::Other;
+  int error = 0;          // Unread: why
+  bool unending = false;  // Same: no signal would end it
+};
+
+Look Missed(int error) { return SaysGone(error) ? Look{} : Look{Seen::Unread, error != 0 ? error : EIO}; }
+
+// The one check of identity, before every signal and in the wait: the stat
+// line, one short read, after the first argument and the executable where
+// the name was completed from them, all below the /proc it was listed in.
+// A process that has gone, ended, or taken another name (an exec, a first
+// argument rewritten) since it was listed is not the process asked for; a
+// record that bears another number is covered, not read.
+Look LookAgain(const Pinned& pinned) {
   const Record& listed = pinned.listed;
   if (listed.completed) {
     char name[kExeFileSize];
-    ReadCompletedName(rootFd, listed.folder, listed.kernelName, name);
-    if (std::strcmp(name, listed.name) != 0) return {kErrorInvalidParameter};
+    errno = 0;
+    if (const int error = ReadCompletedName(pinned.rootFd, listed.folder, listed.kernelName, name)) {
+      return Missed(error);
+    }
+    if (std::strcmp(name, listed.name) != 0) return {};
   }
   static FileBuffer buffer;
   char path[32];
@@ -115,16 +135,25 @@ Verdict LastCheck(const Pinned& pinned, int rootFd) {
   std::string_view line;
   StatFields fields;
   errno = 0;
-  if (!ReadWhole(rootFd, path, kShortFileMost, &buffer, &line, Until::LineEnd)) return Unread(errno);
-  if (!ParseStatLine(line, &fields) || fields.pid != listed.pid || HasEnded(fields) ||
-      fields.startTime != listed.startTime || fields.name != std::string_view(listed.kernelName)) {
-    return {kErrorInvalidParameter};
-  }
+  if (!ReadWhole(pinned.rootFd, path, kShortFileMost, &buffer, &line, Until::LineEnd)) return Missed(errno);
+  if (line.empty()) return {};
+  if (!ParseStatLine(line, &fields) || fields.pid != listed.pid) return {Seen::Unread, EXDEV};
+  if (fields.startTime != listed.startTime || fields.name != std::string_view(listed.kernelName)) return {};
+  if (HasEnded(fields)) return {Seen::Ended};
   // The kernel never lets SIGKILL reach a kernel thread, nor the first
   // process of the program's own namespace (a container's main process, or
   // the machine's init), and drops a signal to a process already ending.
+  return {Seen::Same, 0, IsEnding(fields) || IsKernelThread(fields) || pinned.ownPid == 1};
+}
+
+// The last read before the signal may be taken: a process that has ended
+// since it was listed is gone (error 87).
+Verdict LastCheck(const Pinned& pinned) {
+  const Look look = LookAgain(pinned);
+  if (look.seen == Seen::Unread) return Unread(look.error);
+  if (look.seen != Seen::Same) return {kErrorInvalidParameter};
   Verdict verdict;
-  verdict.unending = IsEnding(fields) || IsKernelThread(fields) || pinned.ownPid == 1;
+  verdict.unending = look.unending;
   return verdict;
 }
 
@@ -141,6 +170,7 @@ bool RefusedByFilter(int error, std::uint32_t ownPid) {
 Verdict Pin(const Listed& listed, bool roomForDescriptor, Pinned* pinned) {
   *pinned = Pinned{};
   pinned->listed = listed.record;
+  pinned->rootFd = listed.rootFd;
   bool certain = false;
   Verdict verdict = NumberHere(listed, &pinned->ownPid, &certain);
   if (verdict.error != 0) return verdict;
@@ -163,20 +193,26 @@ Verdict Pin(const Listed& listed, bool roomForDescriptor, Pinned* pinned) {
     // what was read was its own) prove it is the process listed.
     pinned->fd = fd;
     verdict = certain ? Verdict{} : ConfirmPinned(fd, listed);
-    if (verdict.error == 0) verdict = LastCheck(*pinned, listed.rootFd);
+    if (verdict.error == 0) verdict = LastCheck(*pinned);
     const int error = verdict.error == 0 && PidfdSendSignal(fd, 0) != 0 ? errno : 0;
     if (verdict.error == 0 && error == 0) return verdict;
     close(fd);
     pinned->fd = -1;
-    if (verdict.error != 0) return verdict;
-    if (!RefusedByFilter(error, pinned->ownPid)) return {ErrorFromErrno(error)};
-    noDescriptor = kDescriptorsRefused;
+    if (verdict.error == kErrorTooManyOpenFiles) {
+      noDescriptor = kDescriptorsExhausted;  // the descriptor given back leaves room to read by number
+    } else if (verdict.error != 0) {
+      return verdict;
+    } else if (!RefusedByFilter(error, pinned->ownPid)) {
+      return {ErrorFromErrno(error)};
+    } else {
+      noDescriptor = kDescriptorsRefused;
+    }
   }
   // No process descriptor to be had: the same checks by number, where the
   // number here is known to be the process's own. A number freed and handed
   // to another process between the last check and the signal cannot be told.
   if (!certain) return {kErrorAccessDenied, noDescriptor};
-  verdict = LastCheck(*pinned, listed.rootFd);
+  verdict = LastCheck(*pinned);
   if (verdict.error == 0 && kill(static_cast<pid_t>(pinned->ownPid), 0) != 0) verdict = {ErrorFromErrno(errno)};
   return verdict;
 }
@@ -184,23 +220,36 @@ Verdict Pin(const Listed& listed, bool roomForDescriptor, Pinned* pinned) {
 // Like Windows, a process that has ended, or begun to, is not terminated
 // again: the kernel would drop the signal, and a report would claim a
 // termination that did not happen. A process descriptor becomes readable
-// once its process has ended.
+// once its process has ended; a process held by number (or whose
+// descriptor cannot be polled) is looked at, as when it was opened.
 Verdict Terminate(const Pinned& pinned, bool unending) {
+  if (unending) return {kErrorAccessDenied};
   pollfd descriptor{pinned.fd, POLLIN, 0};
-  if (unending || (pinned.fd >= 0 && poll(&descriptor, 1, 0) > 0)) return {kErrorAccessDenied};
+  const int ready = pinned.fd >= 0 ? poll(&descriptor, 1, 0) : -1;
+  if (ready > 0) return {kErrorAccessDenied};
+  if (ready < 0) {
+    const Look look = LookAgain(pinned);
+    if (look.seen == Seen::Unread) return Unread(look.error);
+    if (look.seen == Seen::Other) return {kErrorInvalidParameter};
+    if (look.seen == Seen::Ended || look.unending) return {kErrorAccessDenied};
+  }
   const int sent = pinned.fd >= 0 ? PidfdSendSignal(pinned.fd, SIGKILL)
                                   : kill(static_cast<pid_t>(pinned.ownPid), SIGKILL);
   return sent == 0 ? Verdict{} : Verdict{ErrorFromErrno(errno)};
 }
 
 bool StillRuns(const Pinned& pinned) {
-  static FileBuffer buffer;
-  char path[32];
-  std::snprintf(path, sizeof path, "%u/stat", pinned.listed.pid);
-  std::string_view line;
-  StatFields fields;
-  return ReadProcFile(path, kShortFileMost, &buffer, &line) && ParseStatLine(line, &fields) &&
-         fields.pid == pinned.listed.pid && fields.startTime == pinned.listed.startTime && !HasEnded(fields);
+  const Look look = LookAgain(pinned);
+  if (look.seen != Seen::Unread) return look.seen == Seen::Same;
+  // Unread, it has not been seen to end. Its executable, which a process
+  // lets go of as it ends, and a signal 0, which finds one that has gone,
+  // are asked instead, by other calls than the read that failed.
+  char exe[32];
+  std::snprintf(exe, sizeof exe, "%u/exe", pinned.listed.pid);
+  struct stat running {};
+  if (fstatat(pinned.rootFd, exe, &running, 0) != 0 && errno == ENOENT) return false;
+  const int sent = pinned.fd >= 0 ? PidfdSendSignal(pinned.fd, 0) : kill(static_cast<pid_t>(pinned.ownPid), 0);
+  return sent == 0 || errno != ESRCH;
 }
 
 }  // namespace stopex::linux_backend

@@ -27,6 +27,7 @@ struct Verdict {
 struct Pinned {
   int fd = -1;               // its process descriptor; -1: held by number
   std::uint32_t ownPid = 0;  // its number in the program's own namespace
+  int rootFd = -1;           // the /proc it was listed in, read again below
   Record listed;
 };
 
@@ -37,11 +38,13 @@ struct Pinned {
 Verdict Pin(const Listed& listed, bool roomForDescriptor, Pinned* pinned);
 
 // Sends SIGKILL to the process pinned, unless Pin found that no signal
-// would end it (unending) or it has ended since: error 5 then.
+// would end it (unending) or it has ended since: error 5 then. Held by
+// number, it is looked at once more right before the signal.
 Verdict Terminate(const Pinned& pinned, bool unending);
 
-// Whether the process a number alone stands for is still the one pinned and
-// runs: the wait's look at a process that has no descriptor.
+// Whether the process pinned is still the one listed and runs: the wait's
+// look at a process it cannot poll. One whose record cannot be read runs
+// until a signal 0 finds it gone: "Killed." means gone.
 bool StillRuns(const Pinned& pinned);
 
 }  // namespace stopex::linux_backend

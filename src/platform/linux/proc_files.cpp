@@ -6,7 +6,9 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -27,7 +29,93 @@ const char* g_lastErrorText = nullptr;
 // Status files are read one at a time; the buffer serves them all.
 FileBuffer g_statusBuffer;
 
+// How OpenBelow keeps to the mount of the /proc root last opened.
+struct RootMount {
+  bool openat2 = false;  // the kernel refuses to cross a mount on our behalf
+  bool hasMountId = false;
+  std::uint64_t mountId = 0;
+  std::uint32_t deviceMajor = 0;
+  std::uint32_t deviceMinor = 0;
+};
+RootMount g_rootMount;
+bool g_openat2Refused = false;  // a test's stand-in for a filter that refuses openat2
+
+int Openat2(int dirFd, const char* path, int flags) {
+#ifdef SYS_openat2
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags);
+  how.resolve = RESOLVE_NO_XDEV;
+  return static_cast<int>(syscall(SYS_openat2, dirFd, path, &how, sizeof how));
+#else
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+constexpr unsigned kLookMask = STATX_TYPE | STATX_INO | STATX_MNT_ID;
+
+bool OnRootMount(const struct statx& seen) {
+  if (g_rootMount.hasMountId && (seen.stx_mask & STATX_MNT_ID) != 0) return seen.stx_mnt_id == g_rootMount.mountId;
+  return seen.stx_dev_major == g_rootMount.deviceMajor && seen.stx_dev_minor == g_rootMount.deviceMinor;
+}
+
+// The kind of file the flags ask for: a folder, a link (looked at, never
+// followed), else a regular file.
+bool OfKind(unsigned mode, int flags) {
+  if ((flags & O_DIRECTORY) != 0) return S_ISDIR(mode);
+  if ((flags & O_PATH) != 0) return S_ISLNK(mode);
+  return S_ISREG(mode);
+}
+
+void CloseKeepingErrno(int fd) {
+  const int error = errno;
+  close(fd);
+  errno = error;
+}
+
+// Without openat2: looks at the file before it opens it, and opens it only
+// when it is what it was looked at as; EXDEV where it is of another kind or
+// on another mount, or was replaced between the two.
+int OpenLooked(int dirFd, const char* path, int flags) {
+  const int look = openat(dirFd, path, O_PATH | O_NOFOLLOW | O_CLOEXEC | (flags & O_DIRECTORY));
+  if (look < 0) return -1;
+  struct statx seen {};
+  if (statx(look, "", AT_EMPTY_PATH, kLookMask, &seen) != 0) {
+    CloseKeepingErrno(look);
+    return -1;
+  }
+  if (!OfKind(seen.stx_mode, flags) || !OnRootMount(seen)) {
+    close(look);
+    errno = EXDEV;
+    return -1;
+  }
+  if ((flags & O_PATH) != 0) return look;
+  const int fd = openat(dirFd, path, flags | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+  CloseKeepingErrno(look);
+  if (fd < 0) return -1;
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0 || opened.st_ino != seen.stx_ino || major(opened.st_dev) != seen.stx_dev_major ||
+      minor(opened.st_dev) != seen.stx_dev_minor) {
+    close(fd);
+    errno = EXDEV;
+    return -1;
+  }
+  return fd;
+}
+
+int OpenOnce(int dirFd, const char* path, int flags) {
+  if (dirFd == AT_FDCWD) return openat(dirFd, path, flags);
+  return g_rootMount.openat2 ? Openat2(dirFd, path, flags) : OpenLooked(dirFd, path, flags);
+}
+
 }  // namespace
+
+bool RaiseDescriptorLimit() {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= files.rlim_max) return false;
+  files.rlim_cur = files.rlim_max;
+  return setrlimit(RLIMIT_NOFILE, &files) == 0;
+}
 
 std::uint32_t ErrorFromErrno(int error) {
   switch (error) {
@@ -49,7 +137,27 @@ void SetLastError(std::uint32_t code, const char* text) {
   g_lastErrorText = text;
 }
 
-int OpenRoot() { return open(g_procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+int OpenRoot() {
+  const int fd = open(g_procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return fd;
+  g_rootMount = RootMount{};
+  const int probe = g_openat2Refused ? -1 : Openat2(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (probe >= 0) {
+    close(probe);
+    g_rootMount.openat2 = true;
+    return fd;
+  }
+  struct statx seen {};
+  if (statx(fd, "", AT_EMPTY_PATH, kLookMask, &seen) != 0) {
+    CloseKeepingErrno(fd);
+    return -1;
+  }
+  g_rootMount.hasMountId = (seen.stx_mask & STATX_MNT_ID) != 0;
+  g_rootMount.mountId = seen.stx_mnt_id;
+  g_rootMount.deviceMajor = seen.stx_dev_major;
+  g_rootMount.deviceMinor = seen.stx_dev_minor;
+  return fd;
+}
 const char* ProcRoot() { return g_procRoot; }
 
 const char* WhyNotProcRoot(int rootFd) {
@@ -89,20 +197,17 @@ bool Grow(FileBuffer* buffer, std::size_t most) {
 
 int OpenBelow(int dirFd, const char* path, int flags) {
   flags |= O_CLOEXEC;
-#ifdef SYS_openat2
-  // Where the kernel or a filter refuses openat2 (before 5.6, or a user-mode
-  // emulator without it), a mount can cover a folder unseen.
-  static bool refused = false;
-  if (dirFd != AT_FDCWD && !refused) {
-    open_how how{};
-    how.flags = static_cast<std::uint64_t>(flags);
-    how.resolve = RESOLVE_NO_XDEV;
-    const int fd = static_cast<int>(syscall(SYS_openat2, dirFd, path, &how, sizeof how));
-    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return fd;
-    refused = true;
-  }
-#endif
-  return openat(dirFd, path, flags);
+  const int fd = OpenOnce(dirFd, path, flags);
+  if (fd >= 0 || errno != EMFILE || !RaiseDescriptorLimit()) return fd;
+  return OpenOnce(dirFd, path, flags);
+}
+
+long ReadLinkBelow(int dirFd, const char* path, char* text, std::size_t size) {
+  const int fd = OpenBelow(dirFd, path, O_PATH | O_NOFOLLOW);
+  if (fd < 0) return -1;
+  const ssize_t n = readlinkat(fd, "", text, size);
+  CloseKeepingErrno(fd);
+  return n;
 }
 
 bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer, std::string_view* text,
@@ -133,7 +238,8 @@ bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer
       break;
     }
   }
-  close(fd);
+  if (size > most) errno = EFBIG;
+  CloseKeepingErrno(fd);
   if (!whole || size > most) return false;
   *text = {buffer->data, size};
   return true;
@@ -202,6 +308,8 @@ bool ReadStatus(int rootFd, const char* path, StatusFields* fields) {
 }  // namespace linux_backend
 
 void SetProcRoot(const char* root) { linux_backend::g_procRoot = root; }
+
+void SetOpenat2Refused(bool refused) { linux_backend::g_openat2Refused = refused; }
 
 std::uint32_t GetLastError() { return linux_backend::g_lastError; }
 

@@ -3,6 +3,7 @@
 // the Windows error codes every failure is reported with.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -50,15 +51,31 @@ std::size_t ArgumentMost();
 // (the kernel writes such a file with one read, so none is left to ask for).
 enum class Until { End, FirstNul, LineEnd };
 
-// Opens a path below dirFd (a path from the root ignores dirFd) without
-// crossing a mount on the way where dirFd is given: a process's folder or
-// file that another is mounted over is not opened (EXDEV), so that what is
-// read is what the proc file system itself says of that number.
+// Opens a path below dirFd (a path from the root ignores dirFd), where dirFd
+// is given, only on the mount of the /proc root last opened: a process's
+// folder or file that another is mounted over is not opened (EXDEV), so that
+// what is read is what the proc file system itself says of that number.
+// Where openat2 is to be had the kernel refuses to cross a mount; where not,
+// the file is looked at first (O_PATH) and opened only when it is of the
+// kind asked for (a folder with O_DIRECTORY, a link with O_PATH, else a
+// regular file) and on that mount: a FIFO or a device put there is never
+// opened. A descriptor limit reached is raised towards the hard one once.
 int OpenBelow(int dirFd, const char* path, int flags);
 
+// Raises the soft limit of open descriptors to the hard one; false where
+// it is there already or may not be raised.
+bool RaiseDescriptorLimit();
+
+// Reads the link below dirFd, under the same rule; its length, or -1.
+long ReadLinkBelow(int dirFd, const char* path, char* text, std::size_t size);
+
+// Whether the error says that a process is gone, rather than that its
+// files could not be read.
+inline bool SaysGone(int error) { return error == ENOENT || error == ESRCH; }
+
 // Reads a file below dirFd whole (a path from the root ignores dirFd). False
-// where it cannot be read, or runs past most bytes: a text that may have been
-// cut is never taken for the whole.
+// with errno where it cannot be read, or runs past most bytes (EFBIG): a text
+// that may have been cut is never taken for the whole.
 bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer, std::string_view* text,
                Until until = Until::End);
 
@@ -72,7 +89,9 @@ bool ReadProcFile(const char* relative, std::size_t most, FileBuffer* buffer, st
 bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffer,
                    void (*take)(std::string_view line, void* context), void* context);
 
-// The /proc directory, opened for reading files below it; negative on failure.
+// The /proc directory, opened for reading files below it; negative on
+// failure. Whether openat2 can keep OpenBelow on its mount is decided here,
+// once for the root, from what the kernel (or a filter) answers.
 int OpenRoot();
 const char* ProcRoot();
 

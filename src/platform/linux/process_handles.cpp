@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ namespace {
 
 ProcessSlot* g_slots = nullptr;
 std::size_t g_slotCount = 0;
+std::size_t g_slotsInUse = 0;
 
 Handle HandleForSlot(std::size_t index) { return static_cast<Handle>(index) * 2 + 1; }
 
@@ -32,28 +34,45 @@ Handle NewSlot(const ProcessSlot& slot) {
     for (std::size_t i = index; i < g_slotCount; ++i) g_slots[i] = ProcessSlot{};
   }
   g_slots[index] = slot;
+  ++g_slotsInUse;
   return HandleForSlot(index);
 }
 
 // Process descriptors held open, and how many the process may have open in
-// all, less a reserve for reading /proc and for the streams: kill mode keeps
-// the descriptors of the processes it terminated until they have ended, and
-// reaching the limit would make every later /proc read fail.
+// all, less those open when it first needed one (inherited ones among
+// them) and a reserve for reading /proc and for the streams: kill mode
+// keeps the descriptors of the processes it terminated until they have
+// ended, and reaching the limit would make every later /proc read fail.
 std::size_t g_heldDescriptors = 0;
+std::size_t g_openBefore = 0;
 constexpr rlim_t kReservedDescriptors = 64;
+
+// The descriptors open now, the one that lists them left out; 0 where they
+// cannot be listed (a descriptor then lacking is still met: see Pin).
+std::size_t CountOpenDescriptors() {
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return 0;
+  std::size_t count = 0;
+  while (const dirent* d = readdir(dir)) count += d->d_name[0] != '.' ? 1 : 0;
+  closedir(dir);
+  return count > 0 ? count - 1 : 0;
+}
 
 bool RoomForDescriptor() {
   static rlim_t limit = 0;
-  if (limit == 0 || g_heldDescriptors + kReservedDescriptors >= limit) {
+  if (g_slotsInUse == 0) {  // a run's first: count what it was handed
+    g_openBefore = CountOpenDescriptors();
+    limit = 0;
+  }
+  const rlim_t needed = g_openBefore + g_heldDescriptors + kReservedDescriptors;
+  if (limit == 0 || needed >= limit) {
     rlimit files{};
     if (getrlimit(RLIMIT_NOFILE, &files) != 0) return false;
-    if (g_heldDescriptors + kReservedDescriptors >= files.rlim_cur && files.rlim_cur < files.rlim_max) {
-      files.rlim_cur = files.rlim_max;  // the soft limit may be raised as far as the hard one
-      if (setrlimit(RLIMIT_NOFILE, &files) != 0) getrlimit(RLIMIT_NOFILE, &files);
-    }
+    // The soft limit may be raised as far as the hard one.
+    if (needed >= files.rlim_cur && RaiseDescriptorLimit()) getrlimit(RLIMIT_NOFILE, &files);
     limit = files.rlim_cur;
   }
-  return g_heldDescriptors + kReservedDescriptors < limit;
+  return needed < limit;
 }
 
 Handle Fail(std::uint32_t code, const char* text = nullptr) {
@@ -92,6 +111,7 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
   slot.kind = SlotKind::Process;
   slot.unending = verdict.unending;
   if (slot.pinned.fd >= 0) ++g_heldDescriptors;
+  HoldRoot(slot.pinned.rootFd);  // the wait reads below it after the snapshot is closed
   return NewSlot(slot);
 }
 
@@ -123,7 +143,9 @@ int CloseHandle(Handle handle) {
     close(slot->pinned.fd);
     --g_heldDescriptors;
   }
+  if (slot->kind == SlotKind::Process) ReleaseRoot(slot->pinned.rootFd);
   *slot = ProcessSlot{};
+  --g_slotsInUse;
   return 1;
 }
 

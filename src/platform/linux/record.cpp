@@ -4,6 +4,7 @@
 // number of the folder it was read from.
 #include "platform/linux/record.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -25,23 +26,27 @@ FileBuffer g_argumentBuffer;
 
 // A thread of the process other than its first, which has ended: the
 // argument block and the executable are the process's, read through any
-// thread. False where none is left.
-bool OtherThread(int rootFd, std::uint32_t pid, char (&folder)[48]) {
+// thread. 0 where one is found, ENOENT where none is left, else the errno
+// of a folder that could not be read.
+int OtherThread(int rootFd, std::uint32_t pid, char (&folder)[48]) {
   std::snprintf(folder, sizeof folder, "%u/task", pid);
   const int fd = OpenBelow(rootFd, folder, O_RDONLY | O_DIRECTORY);
   DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
   if (dir == nullptr) {
+    const int error = errno;
     if (fd >= 0) close(fd);
-    return false;
+    return error;
   }
   std::uint32_t thread = 0;
+  errno = 0;
   while (const dirent* d = readdir(dir)) {
     if (ParseProcessId(d->d_name, &thread) && thread != pid) break;
     thread = 0;
   }
+  const int error = thread == 0 ? errno : 0;  // readdir ends with errno set where the folder failed
   closedir(dir);
   std::snprintf(folder, sizeof folder, "%u/task/%u", pid, thread);
-  return thread != 0;
+  return thread != 0 ? 0 : error != 0 ? error : ENOENT;
 }
 
 // The kernel marks the path of an executable whose name was deleted; a
@@ -62,31 +67,38 @@ std::string_view WithoutDeletedMark(int rootFd, const char* exeLink, char* path,
 
 }  // namespace
 
-void ReadCompletedName(int rootFd, const char* folder, std::string_view kernelName, char (&name)[kExeFileSize]) {
+int ReadCompletedName(int rootFd, const char* folder, std::string_view kernelName, char (&name)[kExeFileSize]) {
   char path[64];
   std::snprintf(path, sizeof path, "%s/cmdline", folder);
   std::string_view argument;
-  ReadWhole(rootFd, path, ArgumentMost(), &g_argumentBuffer, &argument, Until::FirstNul);
+  // An argument longer than any can be names nothing.
+  if (!ReadWhole(rootFd, path, ArgumentMost(), &g_argumentBuffer, &argument, Until::FirstNul) && errno != EFBIG) {
+    return errno;
+  }
 
   std::snprintf(path, sizeof path, "%s/exe", folder);
   char exe[4097];  // a path, or one byte more: cut
-  const ssize_t n = readlinkat(rootFd, path, exe, sizeof exe);
+  const long n = ReadLinkBelow(rootFd, path, exe, sizeof exe);
+  // Other users' executables are hidden from this one, and a process that
+  // has let its memory go (a kernel thread, one ending) has none.
+  if (n < 0 && errno != EACCES && errno != EPERM && errno != ENOENT) return errno;
   std::string_view exePath;
   if (n > 0 && static_cast<std::size_t>(n) < sizeof exe) {
     exePath = WithoutDeletedMark(rootFd, path, exe, static_cast<std::size_t>(n));
   }
   StoreImageName(CompleteName(kernelName, argument, exePath), name, sizeof name, LocaleCharset());
+  return 0;
 }
 
-bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
+int ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
   char path[48];
   std::snprintf(path, sizeof path, "%u/stat", pid);
   std::string_view stat;
   StatFields fields;
-  if (!ReadWhole(rootFd, path, kShortFileMost, &g_statBuffer, &stat, Until::LineEnd) ||
-      !ParseStatLine(stat, &fields) || fields.pid != pid || HasEnded(fields)) {
-    return false;
-  }
+  if (!ReadWhole(rootFd, path, kShortFileMost, &g_statBuffer, &stat, Until::LineEnd)) return errno;
+  if (stat.empty()) return ENOENT;  // the kernel gives nothing of a process that has gone
+  if (!ParseStatLine(stat, &fields) || fields.pid != pid) return EXDEV;
+  if (HasEnded(fields)) return ENOENT;
   *record = Record{};
   record->pid = pid;
   record->startTime = fields.startTime;
@@ -97,13 +109,15 @@ bool ReadRecord(int rootFd, std::uint32_t pid, Record* record) {
   if (fields.name.size() == kKernelNameMax) {
     char folder[48];
     std::snprintf(folder, sizeof folder, "%u", pid);
-    if (!LeaderHasEnded(fields) || OtherThread(rootFd, pid, folder)) {
-      ReadCompletedName(rootFd, folder, fields.name, record->name);
+    int error = LeaderHasEnded(fields) ? OtherThread(rootFd, pid, folder) : 0;
+    if (error == 0) {
+      error = ReadCompletedName(rootFd, folder, fields.name, record->name);
       record->completed = std::strlen(record->name) != fields.name.size();
       if (record->completed) std::memcpy(record->folder, folder, sizeof folder);
     }
+    if (error != 0) return error;
   }
-  return true;
+  return 0;
 }
 
 }  // namespace stopex::linux_backend

@@ -9,6 +9,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/linux/proc_files.h"
@@ -32,8 +33,30 @@ struct Snapshot {
   Listed current;               // current.record.pid is 0 before the first entry
   Handle handle = kNullHandle;  // even values; zero before the first snapshot
   bool open = false;
+  // Records of the last walk that could not be read, and the first reason:
+  // those refused (which hidepid does by design) apart from the rest.
+  std::size_t refused = 0;
+  int firstRefusal = 0;
+  std::size_t unread = 0;
+  int firstUnread = 0;
 };
 Snapshot g_snapshot;
+
+// Each /proc root open, and how many hold it.
+struct HeldRoot {
+  int fd = -1;
+  std::size_t users = 0;
+};
+HeldRoot* g_roots = nullptr;
+std::size_t g_rootCount = 0;
+
+void CountUnread(Snapshot* snapshot, int error) {
+  if (error == EACCES || error == EPERM) {
+    if (snapshot->refused++ == 0) snapshot->firstRefusal = error;
+  } else if (snapshot->unread++ == 0) {
+    snapshot->firstUnread = error;
+  }
+}
 
 // A process list that cannot be read is a failure, never an empty list: the
 // reason is the system's own.
@@ -45,28 +68,29 @@ Handle Unreadable(int error) {
 }
 
 // Reads the numbers of the processes below the open root, in ascending
-// order; false with errno where the folder cannot be read.
+// order; false with errno where the folder cannot be read to its end. The
+// folder is read with getdents64 itself: the C library's readdir takes
+// ENOENT for the end of a folder that was removed, which /proc never is.
 bool ReadNumbers(int rootFd, Snapshot* snapshot) {
-  const int dirFd = dup(rootFd);
-  DIR* dir = dirFd < 0 ? nullptr : fdopendir(dirFd);
-  if (dir == nullptr) {
-    const int error = errno;
-    if (error == ENOMEM) EndForWantOfMemory();
-    if (dirFd >= 0) close(dirFd);
-    errno = error;
-    return false;
-  }
+  alignas(8) static char entries[32768];
   snapshot->count = 0;
-  while (const dirent* d = readdir(dir)) {
-    std::uint32_t pid = 0;
-    if (!ParseProcessId(d->d_name, &pid)) continue;
-    if (snapshot->count == snapshot->capacity) {
-      snapshot->capacity = Grown(snapshot->capacity, 1024);
-      snapshot->pids = static_cast<std::uint32_t*>(Resize(snapshot->pids, snapshot->capacity, sizeof(std::uint32_t)));
+  for (;;) {
+    const long n = syscall(SYS_getdents64, rootFd, entries, sizeof entries);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    for (long at = 0; at < n;) {
+      const auto* d = reinterpret_cast<const dirent64*>(entries + at);
+      at += d->d_reclen;
+      std::uint32_t pid = 0;
+      if (!ParseProcessId(d->d_name, &pid)) continue;
+      if (snapshot->count == snapshot->capacity) {
+        snapshot->capacity = Grown(snapshot->capacity, 1024);
+        snapshot->pids = static_cast<std::uint32_t*>(Resize(snapshot->pids, snapshot->capacity, sizeof(std::uint32_t)));
+      }
+      snapshot->pids[snapshot->count++] = pid;
     }
-    snapshot->pids[snapshot->count++] = pid;
   }
-  closedir(dir);
   std::sort(snapshot->pids, snapshot->pids + snapshot->count);
   return true;
 }
@@ -74,6 +98,7 @@ bool ReadNumbers(int rootFd, Snapshot* snapshot) {
 Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
   Snapshot& snapshot = g_snapshot;
   if (snapshot.open) CloseSnapshot(snapshot.handle);
+  snapshot.refused = snapshot.unread = 0;
   const int rootFd = OpenRoot();
   if (rootFd < 0) return Unreadable(errno);
   ProcView view;
@@ -91,6 +116,7 @@ Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
     close(rootFd);
     return Unreadable(error);
   }
+  HoldRoot(rootFd);
   snapshot.current = Listed{};
   snapshot.current.rootFd = rootFd;
   snapshot.current.view = view;
@@ -110,10 +136,15 @@ int FillEntry(Handle handle, ProcessEntry* entry, bool first) {
     SetLastError(kErrorBadLength);
     return 0;
   }
-  if (first) snapshot.next = 0;
+  if (first) {
+    snapshot.next = 0;
+    snapshot.refused = snapshot.unread = 0;
+  }
   while (snapshot.next < snapshot.count) {
     const std::uint32_t pid = snapshot.pids[snapshot.next++];
-    if (!ReadRecord(snapshot.current.rootFd, pid, &snapshot.current.record)) continue;
+    const int error = ReadRecord(snapshot.current.rootFd, pid, &snapshot.current.record);
+    if (error != 0 && !SaysGone(error)) CountUnread(&snapshot, error);
+    if (error != 0) continue;
     entry->th32ProcessID = pid;
     std::memcpy(entry->szExeFile, snapshot.current.record.name, sizeof entry->szExeFile);
     return 1;
@@ -135,13 +166,52 @@ const Listed* FindListed(std::uint32_t pid) {
 
 bool CloseSnapshot(Handle handle) {
   if (handle == kNullHandle || handle != g_snapshot.handle || !g_snapshot.open) return false;
-  close(g_snapshot.current.rootFd);
+  ReleaseRoot(g_snapshot.current.rootFd);
   g_snapshot.current.rootFd = -1;
   g_snapshot.open = false;
   return true;
 }
 
+void HoldRoot(int rootFd) {
+  std::size_t free = g_rootCount;
+  for (std::size_t i = 0; i < g_rootCount; ++i) {
+    if (g_roots[i].users != 0 && g_roots[i].fd == rootFd) {
+      ++g_roots[i].users;
+      return;
+    }
+    if (g_roots[i].users == 0) free = i;
+  }
+  if (free == g_rootCount) {
+    g_rootCount = Grown(g_rootCount, 4);
+    g_roots = static_cast<HeldRoot*>(Resize(g_roots, g_rootCount, sizeof(HeldRoot)));
+    for (std::size_t i = free; i < g_rootCount; ++i) g_roots[i] = HeldRoot{};
+  }
+  g_roots[free] = {rootFd, 1};
+}
+
+void ReleaseRoot(int rootFd) {
+  for (std::size_t i = 0; i < g_rootCount; ++i) {
+    if (g_roots[i].users == 0 || g_roots[i].fd != rootFd) continue;
+    if (--g_roots[i].users == 0) close(rootFd);
+    return;
+  }
+}
+
 }  // namespace linux_backend
+
+// What the last walk could not read: records refused where /proc hides
+// other users' processes by design are not counted.
+const char* DescribeUnreadProcesses() {
+  static char text[160];
+  const linux_backend::Snapshot& snapshot = linux_backend::g_snapshot;
+  const bool hidden = snapshot.refused != 0 && DescribeHiddenProcesses() != nullptr;
+  const std::size_t count = snapshot.unread + (hidden ? 0 : snapshot.refused);
+  if (count == 0) return nullptr;
+  const int error = snapshot.unread != 0 ? snapshot.firstUnread : snapshot.firstRefusal;
+  std::snprintf(text, sizeof text, "%zu %s could not be read: %s", count, count == 1 ? "process" : "processes",
+                std::strerror(error));
+  return text;
+}
 
 ProcessApi BindProcessApi() {
   ProcessApi api;

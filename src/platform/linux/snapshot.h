@@ -25,4 +25,9 @@ const Listed* FindListed(std::uint32_t pid);
 // Closes the snapshot behind the handle; false when it is not an open snapshot.
 bool CloseSnapshot(Handle handle);
 
+// A /proc root stays open while anything read below it is held: its
+// snapshot, and each process pinned from it, which the wait reads again.
+void HoldRoot(int rootFd);
+void ReleaseRoot(int rootFd);
+
 }  // namespace stopex::linux_backend

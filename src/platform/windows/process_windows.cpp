@@ -83,6 +83,9 @@ const char* DescribeLastError() { return nullptr; }
 // The process snapshot lists every process to every user.
 const char* DescribeHiddenProcesses() { return nullptr; }
 
+// A snapshot holds every process, or could not be taken.
+const char* DescribeUnreadProcesses() { return nullptr; }
+
 char* ShowableName(char* text) { return text; }
 
 char* CharUpperA(char* text) { return ::CharUpperA(text); }
