@@ -111,23 +111,27 @@ void TestEntry(RunState& state) {
   if (listed != NameMatch::LookAlike) state.runStatus = kExitSuccess;
 }
 
-// Silenced, nothing is said at all, not even that a process may be hidden.
+// Silenced, the report is not printed, nor that a process may be hidden; a
+// failure to read is said all the same, as a snapshot that cannot be taken
+// is: status 1 then means "could not tell", never "not running" alone.
 void TestReport(RunState& state) {
-  if (state.options.silent != 0) return;
-  const char* words = state.runStatus != kExitSuccess ? " wasn't running " : " was running ";
-  const char* shown = state.shownTarget != nullptr ? state.shownTarget : "";  // none without a target
-  const std::size_t length = std::strlen(shown);
-  Message message;
-  if (length + std::strlen(words) > sizeof message.text) {
-    Print(state, shown, length);  // too long for one message: the name goes first
-  } else {
-    Append(message, shown);
+  const bool running = state.runStatus == kExitSuccess;
+  if (state.options.silent == 0) {
+    const char* words = running ? " was running " : " wasn't running ";
+    const char* shown = state.shownTarget != nullptr ? state.shownTarget : "";  // none without a target
+    const std::size_t length = std::strlen(shown);
+    Message message;
+    if (length + std::strlen(words) > sizeof message.text) {
+      Print(state, shown, length);  // too long for one message: the name goes first
+    } else {
+      Append(message, shown);
+    }
+    Append(message, words);
+    Print(state, message);
   }
-  Append(message, words);
-  Print(state, message);
-  if (state.runStatus == kExitSuccess) return;
+  if (running) return;
   SayWhatWasNotRead(state);
-  SayWhatMayBeHidden(state);
+  if (state.options.silent == 0) SayWhatMayBeHidden(state);
 }
 
 // Before the snapshot is taken, when a target was given.
