@@ -51,8 +51,10 @@ class FakeProc : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     SetProcRoot(root_.c_str());
-    // It lists this program, as a /proc of the program's own namespace does.
+    // It lists this program, as a /proc of the program's own namespace does
+    // (its status file as a kernel without NSpid writes it; no stat: passed over).
     fs::create_symlink(std::to_string(getpid()), fs::path(root_) / "self");
+    Write(std::to_string(getpid()) + "/status", "Pid:\t" + std::to_string(getpid()) + "\n");
   }
   void TearDown() override {
     SetProcRoot("/proc");
@@ -237,6 +239,13 @@ TEST_F(FakeProc, NumbersItselfAsTheProcItReadsSays) {
   Write("uptime", "1 1\n");
   EXPECT_EQ(BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0), kInvalidHandleValue);
   EXPECT_NE(std::strstr(DescribeLastError(), "another PID namespace"), nullptr);
+  // Its own status unreadable: a failure, never a guess at the namespace.
+  fs::create_symlink(std::to_string(getpid()), self);
+  pointAgain();
+  fs::remove(fs::path(root_) / std::to_string(getpid()) / "status");
+  fs::create_directory(fs::path(root_) / std::to_string(getpid()) / "status");
+  EXPECT_EQ(BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0), kInvalidHandleValue);
+  EXPECT_EQ(std::string(DescribeLastError()), root_ + "/self/status: Is a directory");
 }
 
 TEST_F(FakeProc, AMissingRootIsAFailedSnapshot) {
@@ -471,6 +480,8 @@ int HoldByNumber(const std::string& root, pid_t victim, const std::string& line,
   auto write = [&](const std::string& text) { std::ofstream(stat, std::ios::binary) << text; };
   fs::remove(fs::path(root) / "self");
   fs::create_symlink(std::to_string(getpid()), fs::path(root) / "self");
+  fs::create_directories(fs::path(root) / std::to_string(getpid()));
+  std::ofstream(fs::path(root) / std::to_string(getpid()) / "status") << "Pid:\t" << getpid() << "\n";
   static std::string ownRoot;  // another text: the program's own number is read anew
   ownRoot = root;
   SetProcRoot(ownRoot.c_str());

@@ -32,7 +32,12 @@ std::uint32_t ListedSelf() {
 
 bool ReadView(int rootFd, ProcView* view) {
   *view = ProcView{};
+  errno = 0;
   const std::uint32_t self = ListedSelf();
+  if (self == 0 && errno != 0 && errno != ENOENT) {
+    SetReadError("self", errno);  // a failure, not a sign of another namespace
+    return false;
+  }
   if (self == 0) {
     // Mounted with subset=pid, /proc shows the process folders alone; a
     // full one that lacks the program's own link is of another namespace.
@@ -47,7 +52,12 @@ bool ReadView(int rootFd, ProcView* view) {
   // but not which process is which there.
   const auto own = static_cast<std::uint32_t>(getpid());
   StatusFields fields;
-  if (ReadStatus(rootFd, "self", &fields) && fields.nsPidCount > 0) {
+  errno = 0;
+  if (!ReadStatus(rootFd, "self", &fields)) {
+    SetReadError("self/status", errno != 0 ? errno : EIO);
+    return false;
+  }
+  if (fields.nsPidCount > 0) {
     view->levels = static_cast<std::uint32_t>(fields.nsPidCount);
     view->told = fields.nsPids[fields.nsPidCount - 1] == own;
   } else {

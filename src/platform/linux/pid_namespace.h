@@ -20,7 +20,8 @@ struct ProcView {
 // text set, where /proc does not list the program itself.
 bool ReadView(int rootFd, ProcView* view);
 
-// The program's own number in /proc, or 0 where /proc does not list it.
+// The program's own number in /proc, or 0 where /proc does not list it
+// (errno ENOENT) or its link cannot be read (errno says why).
 std::uint32_t ListedSelf();
 
 }  // namespace stopex::linux_backend

@@ -137,6 +137,13 @@ void SetLastError(std::uint32_t code, const char* text) {
   g_lastErrorText = text;
 }
 
+void SetReadError(const char* file, int error) {
+  static char reason[160];
+  std::snprintf(reason, sizeof reason, "%s%s%s: %s", g_procRoot, file != nullptr ? "/" : "",
+                file != nullptr ? file : "", std::strerror(error));
+  SetLastError(ErrorFromErrno(error), reason);
+}
+
 int OpenRoot() {
   const int fd = open(g_procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return fd;

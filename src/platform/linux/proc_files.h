@@ -29,6 +29,10 @@ std::uint32_t ErrorFromErrno(int error);
 // reports it; the text must outlive the run.
 void SetLastError(std::uint32_t code, const char* text = nullptr);
 
+// Sets the last error for /proc, or a file below it (file null: /proc
+// itself), that could not be read, with the system's reason.
+void SetReadError(const char* file, int error);
+
 // A buffer that grows to hold the longest file read into it and is kept for
 // the run: memory grows with that file, never with the number of processes.
 struct FileBuffer {

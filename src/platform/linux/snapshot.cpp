@@ -61,9 +61,7 @@ void CountUnread(Snapshot* snapshot, int error) {
 // A process list that cannot be read is a failure, never an empty list: the
 // reason is the system's own.
 Handle Unreadable(int error) {
-  static char reason[128];
-  std::snprintf(reason, sizeof reason, "%s: %s", ProcRoot(), std::strerror(error));
-  SetLastError(ErrorFromErrno(error), reason);
+  SetReadError(nullptr, error);
   return kInvalidHandleValue;
 }
 
