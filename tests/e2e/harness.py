@@ -2,9 +2,9 @@
 starting copies of the sleeper under crafted names, which are always
 terminated again however a test ends."""
 
-import locale
 import os
 import random
+import re
 import shutil
 import signal
 import string
@@ -183,9 +183,10 @@ def state(pid):
     return line[line.rindex(b")") + 2:line.rindex(b")") + 3]
 
 
-# Whether the program's locale reads names as UTF-8: Python has taken its
-# character set from the environment, as the program takes it from the same.
-UTF8_LOCALE = locale.nl_langinfo(locale.CODESET) == "UTF-8"
+# Whether the program reads names as UTF-8: where the name of the locale the
+# environment gives (LC_ALL, LC_CTYPE, then LANG) says so.
+_LOCALE = next((os.environ[v] for v in ("LC_ALL", "LC_CTYPE", "LANG") if os.environ.get(v)), "")
+UTF8_LOCALE = re.sub("-", "", _LOCALE.partition(".")[2].partition("@")[0]).lower() == "utf8"
 # The format characters a terminal shows as nothing, in every locale.
 INVISIBLE = {*range(0x200B, 0x2010), *range(0x202A, 0x202F), *range(0x2060, 0x2065),
              *range(0x2066, 0x206A), 0xFEFF}

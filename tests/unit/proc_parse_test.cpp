@@ -246,5 +246,20 @@ TEST(StoreImageName, KeepsLettersButShowsWhatATerminalActsOnAsQuestionMarks) {
   }
 }
 
+// Only a locale name that says UTF-8 is taken for it: any doubt shows more "?".
+TEST(CharsetOfLocaleName, IsUtf8OnlyWhereTheNameSaysSo) {
+  const struct {
+    const char* name;
+    NameCharset charset;
+  } cases[] = {
+      {"en_US.UTF-8", NameCharset::Utf8}, {"C.utf8", NameCharset::Utf8},
+      {"de_DE.Utf-8@euro", NameCharset::Utf8}, {"C.UTF-8-1", NameCharset::Other},
+      {"C.utf", NameCharset::Other}, {"ja_JP.eucJP", NameCharset::Other},
+      {"en_US", NameCharset::Other}, {"POSIX", NameCharset::Other},
+      {"utf8", NameCharset::Other}, {"", NameCharset::Other}, {nullptr, NameCharset::Other},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CharsetOfLocaleName(c.name), c.charset) << (c.name ? c.name : "null");
+}
+
 }  // namespace
 }  // namespace stopex

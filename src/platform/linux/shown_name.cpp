@@ -3,10 +3,10 @@
 #include "platform/linux/shown_name.h"
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
-#include <langinfo.h>
-#include <locale.h>
 
 namespace stopex {
 namespace {
@@ -48,16 +48,31 @@ bool IsInvisibleFormat(const unsigned char* p, std::size_t length) {
 
 }  // namespace
 
+NameCharset CharsetOfLocaleName(const char* name) {
+  const char* codeset = name != nullptr ? std::strchr(name, '.') : nullptr;
+  if (codeset == nullptr) return NameCharset::Other;
+  // "UTF-8", "utf8", "Utf-8": the case and the hyphen are the writer's own.
+  constexpr std::string_view kUtf8 = "utf8";
+  std::size_t matched = 0;
+  for (const char* c = codeset + 1; *c != '\0' && *c != '@'; ++c) {
+    if (*c == '-') continue;
+    const char lower = *c >= 'A' && *c <= 'Z' ? static_cast<char>(*c - 'A' + 'a') : *c;
+    if (matched == kUtf8.size() || lower != kUtf8[matched]) return NameCharset::Other;
+    ++matched;
+  }
+  return matched == kUtf8.size() ? NameCharset::Utf8 : NameCharset::Other;
+}
+
 NameCharset LocaleCharset() {
-  // Looked up once, so that every name of the run is shown alike; the
-  // locale is only read, never made the program's own.
+  // Read once, so that every name of the run is shown alike. Loading the
+  // locale would read its files and take the C library's locks, each a call
+  // that can fail; its name says what the terminal is told to expect.
   static const NameCharset charset = [] {
-    const locale_t locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
-    if (locale == static_cast<locale_t>(nullptr)) return NameCharset::Other;  // the "C" locale stands
-    const char* codeset = nl_langinfo_l(CODESET, locale);
-    const bool utf8 = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
-    freelocale(locale);
-    return utf8 ? NameCharset::Utf8 : NameCharset::Other;
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+      const char* name = std::getenv(variable);
+      if (name != nullptr && *name != '\0') return CharsetOfLocaleName(name);
+    }
+    return NameCharset::Other;
   }();
   return charset;
 }

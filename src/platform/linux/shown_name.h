@@ -8,9 +8,14 @@ namespace stopex {
 // of another character set.
 enum class NameCharset { Utf8, Other };
 
-// The character set of this run's locale (LC_ALL, LC_CTYPE or LANG, as
-// setlocale would take it), looked up at the first call and kept for the
-// rest of the run; Other where the locale cannot be had, as "C" then stands.
+// The character set a locale's name gives ("en_US.UTF-8", "C.utf8": UTF-8);
+// Other where it names another, or none ("C", "POSIX", "en_US", null or
+// empty), so that a name is then shown with more "?", never with less.
+NameCharset CharsetOfLocaleName(const char* name);
+
+// The character set of this run's locale, named as the C library would take
+// it (LC_ALL, LC_CTYPE, then LANG), looked up at the first call and kept for
+// the rest of the run. No locale is loaded for it: only its name is read.
 NameCharset LocaleCharset();
 
 // Shows a terminated name in place as it may be written: each character a
