@@ -1,5 +1,6 @@
 // The walk over /proc: the process numbers it holds, then each process's
-// record (record.h), read when its entry is reached.
+// record (record.h), read when its entry is reached; what the walk could not
+// read; the /proc roots held open; and the binding of the walk's entry points.
 #include "platform/linux/snapshot.h"
 
 #include <algorithm>
@@ -30,7 +31,7 @@ struct Snapshot {
   std::size_t count = 0;
   std::size_t capacity = 0;
   std::size_t next = 0;
-  Listed current;               // current.record.pid is 0 before the first entry
+  LastEntry current;            // current.record.pid is 0 before the first entry
   Handle handle = kNullHandle;  // even values; zero before the first snapshot
   bool open = false;
   // Records of the last walk that could not be read, and the first reason:
@@ -115,7 +116,7 @@ Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
     return Unreadable(error);
   }
   HoldRoot(rootFd);
-  snapshot.current = Listed{};
+  snapshot.current = LastEntry{};
   snapshot.current.rootFd = rootFd;
   snapshot.current.view = view;
   snapshot.handle += 2;
@@ -157,8 +158,8 @@ int Next(Handle snapshot, ProcessEntry* entry) { return FillEntry(snapshot, entr
 
 }  // namespace
 
-const Listed* FindListed(std::uint32_t pid) {
-  const Listed& current = g_snapshot.current;
+const LastEntry* FindLastEntry(std::uint32_t pid) {
+  const LastEntry& current = g_snapshot.current;
   return g_snapshot.open && pid != 0 && current.record.pid == pid ? &current : nullptr;
 }
 
