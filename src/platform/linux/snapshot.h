@@ -1,6 +1,6 @@
 // The Linux backend's process snapshot: the processes of /proc, each one's
-// record read when its entry is reached; the entry handed out last, the one
-// OpenProcess may open; and how long each /proc root opened stays open.
+// record read when its entry is reached, and the entry handed out last, the
+// one OpenProcess may open.
 #pragma once
 
 #include <cstdint>
@@ -26,10 +26,5 @@ const LastEntry* FindLastEntry(std::uint32_t pid);
 
 // Closes the snapshot behind the handle; false when it is not an open snapshot.
 bool CloseSnapshot(Handle handle);
-
-// A /proc root stays open while anything read below it is held: its
-// snapshot, and each process pinned from it, which the wait reads again.
-void HoldRoot(int rootFd);
-void ReleaseRoot(int rootFd);
 
 }  // namespace stopex::linux_backend
