@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
