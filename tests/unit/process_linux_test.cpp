@@ -485,6 +485,8 @@ int HoldByNumber(const std::string& root, pid_t victim, const std::string& line,
   static std::string ownRoot;  // another text: the program's own number is read anew
   ownRoot = root;
   SetProcRoot(ownRoot.c_str());
+  const bool byNumber = room + above == 0;
+  SetOpenat2Refused(byNumber);  // each file looked at, on the mount of the root it is read below
   const auto pid = static_cast<std::uint32_t>(victim);
   const Handle snapshot = WalkTo(pid);
   const rlim_t open = OpenDescriptors();
@@ -492,13 +494,16 @@ int HoldByNumber(const std::string& root, pid_t victim, const std::string& line,
   if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
   if (handle == kNullHandle) return 2;
-  const bool byNumber = room + above == 0;
   if ((OpenDescriptors() == open) != byNumber) return 3;  // a process descriptor was opened
   CloseHandle(snapshot);
   if (!byNumber) return CloseHandle(handle) == 1 ? 0 : 4;
   bool ended = true;
   WaitForProcesses(&handle, 1, 20, &ended);
   if (ended) return 5;
+  // A root opened since, on another mount, changes nothing below this one.
+  SetProcRoot("/dev");
+  if (BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0) != kInvalidHandleValue) return 13;
+  SetProcRoot(ownRoot.c_str());
   write(WithField(line, 3, "Z"));  // it has ended, its parent has not collected it
   if (TerminateProcess(handle, kTerminateExitCode) != 0 || GetLastError() != 5) return 6;
   WaitForProcesses(&handle, 1, 60000, &ended);

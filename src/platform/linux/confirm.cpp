@@ -1,8 +1,9 @@
 // Confirm before signalling. A process the walk listed is taken in three
 // steps, each giving a verdict: its number in the program's own namespace,
-// the confirmation of what a process descriptor pinned, and the last check,
-// read right before the signal, that it still bears the start time and the
-// name it was listed with.
+// the confirmation of what a process descriptor pinned, and the identity
+// check (CheckIdentity), read right before the signal, that it still bears
+// the start time and the name it was listed with. The wait makes the same
+// check of a process it cannot poll.
 #include "platform/linux/confirm.h"
 
 #include <cerrno>
@@ -64,66 +65,65 @@ Verdict Unread(int error) {
 // namespace, the status file names it; whether the process opened so is
 // the one listed, only its descriptor can tell: whatever the file says, a
 // process of a deeper or a sibling namespace may bear the same number here.
-Verdict NumberHere(const Listed& listed, std::uint32_t* ownPid, bool* certain) {
-  const std::uint32_t pid = listed.record.pid;
+Verdict NumberHere(const LastEntry& entry, std::uint32_t* ownPid, bool* certain) {
+  const std::uint32_t pid = entry.record.pid;
   *ownPid = pid;
-  *certain = listed.view.levels == 1 && listed.view.told;
+  *certain = entry.view.levels == 1 && entry.view.told;
   if (*certain) return {};
-  if (!listed.view.told) return {kErrorAccessDenied, kUntoldNamespace};
+  if (!entry.view.told) return {kErrorAccessDenied, kUntoldNamespace};
   char folder[16];
   std::snprintf(folder, sizeof folder, "%u", pid);
   StatusFields fields;
   errno = 0;
-  if (!ReadStatus(listed.rootFd, folder, &fields)) return Unread(errno);
+  if (!ReadStatus(entry.rootFd, folder, &fields)) return Unread(errno);
   // The process has no number here (it lives outside), or the record is
   // another process's.
-  if (fields.pid != pid || fields.nsPidCount < listed.view.levels || fields.nsPids[0] != pid) {
+  if (fields.pid != pid || fields.nsPidCount < entry.view.levels || fields.nsPids[0] != pid) {
     return {kErrorInvalidParameter};
   }
-  *ownPid = fields.nsPids[listed.view.levels - 1];
+  *ownPid = fields.nsPids[entry.view.levels - 1];
   return {};
 }
 
 // The fdinfo of a process descriptor gives the process's number in the
 // namespace of the /proc it is read through: it must be the number listed.
-Verdict ConfirmPinned(int pidfd, const Listed& listed) {
+Verdict ConfirmPinned(int pidfd, const LastEntry& entry) {
   static FileBuffer buffer;
   char path[32];
   std::snprintf(path, sizeof path, "self/fdinfo/%d", pidfd);
   std::string_view text;
   errno = 0;
-  if (!ReadWhole(listed.rootFd, path, kShortFileMost, &buffer, &text)) {
+  if (!ReadWhole(entry.rootFd, path, kShortFileMost, &buffer, &text)) {
     return errno == EMFILE || errno == ENFILE ? Unread(errno) : Verdict{kErrorAccessDenied, kUntoldNamespace};
   }
   StatusFields fields;
   ParseStatus(text, &fields);
-  if (fields.pid != 0) return {fields.pid == listed.record.pid ? 0 : kErrorInvalidParameter};
+  if (fields.pid != 0) return {fields.pid == entry.record.pid ? 0 : kErrorInvalidParameter};
   // "Pid:\t-1": the process has ended, or has no number there.
   if (text.find("Pid:") != std::string_view::npos) return {kErrorInvalidParameter};
   return {kErrorAccessDenied, kUntoldNamespace};
 }
 
-// What a look at a pinned process found.
+// What the identity check of a pinned process found.
 enum class Seen { Same, Ended, Other, Unread };
 struct Look {
   Seen seen = Seen::Other;
-  int error = 0;          // Unread: why
-  bool unending = false;  // Same: no signal would end it
+  int error = 0;              // Unread: why
+  bool beyondSignal = false;  // Same: no signal would end it
 };
 
 Look Missed(int error) { return SaysGone(error) ? Look{} : Look{Seen::Unread, error != 0 ? error : EIO}; }
 
-// The one check of identity, before every signal and in the wait: the stat
+// The one identity check, before every signal and in the wait: the stat
 // line, one short read, after the first argument and the executable where
 // the name was completed from them, all below the /proc it was listed in.
 // A process that has gone, ended, or taken another name (an exec, a first
 // argument rewritten) since it was listed is not the process asked for; a
 // record that bears another number is covered, not read.
-Look LookAgain(const Pinned& pinned) {
-  const Record& listed = pinned.listed;
+Look CheckIdentity(const Pinned& pinned) {
+  const Record& listed = pinned.record;
   if (listed.completed) {
     char name[kExeFileSize];
-    errno = 0;
     if (const int error = ReadCompletedName(pinned.rootFd, listed.folder, listed.kernelName, name)) {
       return Missed(error);
     }
@@ -146,14 +146,14 @@ Look LookAgain(const Pinned& pinned) {
   return {Seen::Same, 0, IsEnding(fields) || IsKernelThread(fields) || pinned.ownPid == 1};
 }
 
-// The last read before the signal may be taken: a process that has ended
-// since it was listed is gone (error 87).
-Verdict LastCheck(const Pinned& pinned) {
-  const Look look = LookAgain(pinned);
+// The identity check as the process is opened: one that has ended since it
+// was listed is gone (error 87).
+Verdict CheckIdentityForOpen(const Pinned& pinned) {
+  const Look look = CheckIdentity(pinned);
   if (look.seen == Seen::Unread) return Unread(look.error);
   if (look.seen != Seen::Same) return {kErrorInvalidParameter};
   Verdict verdict;
-  verdict.unending = look.unending;
+  verdict.beyondSignal = look.beyondSignal;
   return verdict;
 }
 
@@ -165,87 +165,94 @@ bool RefusedByFilter(int error, std::uint32_t ownPid) {
   return error == ENOSYS || (error == EPERM && kill(static_cast<pid_t>(ownPid), 0) == 0);
 }
 
+// Pins the process by a process descriptor: one that bears the number /proc
+// lists, that passes the identity check, and that a signal reaches through
+// the descriptor (it still holds its number, so what was read was its own)
+// is the process listed. Null with the verdict where that decides it; else
+// why no descriptor is to be had, and the process is to be held by number.
+const char* PinByDescriptor(const LastEntry& entry, bool certain, Pinned* pinned, Verdict* verdict) {
+  const int fd = PidfdOpen(pinned->ownPid);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOSYS || error == EPERM) return kDescriptorsRefused;  // pidfd_open itself never gives EPERM
+    if (error == EMFILE || error == ENFILE) return kDescriptorsExhausted;
+    *verdict = {ErrorFromErrno(error)};
+    return nullptr;
+  }
+  pinned->fd = fd;
+  *verdict = certain ? Verdict{} : ConfirmPinned(fd, entry);
+  if (verdict->error == 0) *verdict = CheckIdentityForOpen(*pinned);
+  const int error = verdict->error == 0 && PidfdSendSignal(fd, 0) != 0 ? errno : 0;
+  if (verdict->error == 0 && error == 0) return nullptr;
+  close(fd);
+  pinned->fd = -1;
+  // The descriptor given back leaves room to read by number.
+  if (verdict->error == kErrorTooManyOpenFiles) return kDescriptorsExhausted;
+  if (verdict->error != 0) return nullptr;
+  if (RefusedByFilter(error, pinned->ownPid)) return kDescriptorsRefused;
+  *verdict = {ErrorFromErrno(error)};
+  return nullptr;
+}
+
+// No process descriptor to be had: the same checks by number, where the
+// number here is known to be the process's own. A number freed and handed
+// to another process between the identity check and the signal cannot be
+// told.
+Verdict PinByNumber(const Pinned& pinned, bool certain, const char* noDescriptor) {
+  if (!certain) return {kErrorAccessDenied, noDescriptor};
+  Verdict verdict = CheckIdentityForOpen(pinned);
+  if (verdict.error == 0 && kill(static_cast<pid_t>(pinned.ownPid), 0) != 0) verdict = {ErrorFromErrno(errno)};
+  return verdict;
+}
+
 }  // namespace
 
-Verdict Pin(const Listed& listed, bool roomForDescriptor, Pinned* pinned) {
+Verdict Pin(const LastEntry& entry, bool roomForDescriptor, Pinned* pinned) {
   *pinned = Pinned{};
-  pinned->listed = listed.record;
-  pinned->rootFd = listed.rootFd;
+  pinned->record = entry.record;
+  pinned->rootFd = entry.rootFd;
   bool certain = false;
-  Verdict verdict = NumberHere(listed, &pinned->ownPid, &certain);
+  Verdict verdict = NumberHere(entry, &pinned->ownPid, &certain);
   if (verdict.error != 0) return verdict;
-
   // Without room for one more descriptor the process is held by number.
   const char* noDescriptor = kDescriptorsExhausted;
-  const int fd = roomForDescriptor ? PidfdOpen(pinned->ownPid) : -1;
-  if (fd < 0 && roomForDescriptor) {
-    const int error = errno;
-    if (error == ENOSYS || error == EPERM) {
-      noDescriptor = kDescriptorsRefused;  // pidfd_open itself never gives EPERM
-    } else if (error != EMFILE && error != ENFILE) {
-      return {ErrorFromErrno(error)};
-    }
+  if (roomForDescriptor) {
+    noDescriptor = PinByDescriptor(entry, certain, pinned, &verdict);
+    if (noDescriptor == nullptr) return verdict;
   }
-  if (fd >= 0) {
-    // The descriptor pins one process: that it bears the number /proc
-    // lists, that it still bears what the walk saw, and that a signal
-    // reaches it through the descriptor (it still holds its number, so
-    // what was read was its own) prove it is the process listed.
-    pinned->fd = fd;
-    verdict = certain ? Verdict{} : ConfirmPinned(fd, listed);
-    if (verdict.error == 0) verdict = LastCheck(*pinned);
-    const int error = verdict.error == 0 && PidfdSendSignal(fd, 0) != 0 ? errno : 0;
-    if (verdict.error == 0 && error == 0) return verdict;
-    close(fd);
-    pinned->fd = -1;
-    if (verdict.error == kErrorTooManyOpenFiles) {
-      noDescriptor = kDescriptorsExhausted;  // the descriptor given back leaves room to read by number
-    } else if (verdict.error != 0) {
-      return verdict;
-    } else if (!RefusedByFilter(error, pinned->ownPid)) {
-      return {ErrorFromErrno(error)};
-    } else {
-      noDescriptor = kDescriptorsRefused;
-    }
-  }
-  // No process descriptor to be had: the same checks by number, where the
-  // number here is known to be the process's own. A number freed and handed
-  // to another process between the last check and the signal cannot be told.
-  if (!certain) return {kErrorAccessDenied, noDescriptor};
-  verdict = LastCheck(*pinned);
-  if (verdict.error == 0 && kill(static_cast<pid_t>(pinned->ownPid), 0) != 0) verdict = {ErrorFromErrno(errno)};
-  return verdict;
+  return PinByNumber(*pinned, certain, noDescriptor);
 }
 
 // Like Windows, a process that has ended, or begun to, is not terminated
 // again: the kernel would drop the signal, and a report would claim a
 // termination that did not happen. A process descriptor becomes readable
 // once its process has ended; a process held by number (or whose
-// descriptor cannot be polled) is looked at, as when it was opened.
-Verdict Terminate(const Pinned& pinned, bool unending) {
-  if (unending) return {kErrorAccessDenied};
+// descriptor cannot be polled) has its identity checked, as when it was
+// opened.
+Verdict SignalPinned(const Pinned& pinned, bool beyondSignal) {
+  if (beyondSignal) return {kErrorAccessDenied};
   pollfd descriptor{pinned.fd, POLLIN, 0};
   const int ready = pinned.fd >= 0 ? poll(&descriptor, 1, 0) : -1;
   if (ready > 0) return {kErrorAccessDenied};
   if (ready < 0) {
-    const Look look = LookAgain(pinned);
+    const Look look = CheckIdentity(pinned);
     if (look.seen == Seen::Unread) return Unread(look.error);
     if (look.seen == Seen::Other) return {kErrorInvalidParameter};
-    if (look.seen == Seen::Ended || look.unending) return {kErrorAccessDenied};
+    if (look.seen == Seen::Ended || look.beyondSignal) return {kErrorAccessDenied};
   }
   const int sent = pinned.fd >= 0 ? PidfdSendSignal(pinned.fd, SIGKILL)
                                   : kill(static_cast<pid_t>(pinned.ownPid), SIGKILL);
   return sent == 0 ? Verdict{} : Verdict{ErrorFromErrno(errno)};
 }
 
-bool StillRuns(const Pinned& pinned) {
-  const Look look = LookAgain(pinned);
+bool CheckIdentityForWait(const Pinned& pinned) {
+  const Look look = CheckIdentity(pinned);
   if (look.seen != Seen::Unread) return look.seen == Seen::Same;
   // Unread, it has not been seen to end. Its executable, which a process
   // lets go of as it ends, and a signal 0, which finds one that has gone,
   // are asked instead, by other calls than the read that failed.
   char exe[32];
-  std::snprintf(exe, sizeof exe, "%u/exe", pinned.listed.pid);
+  std::snprintf(exe, sizeof exe, "%u/exe", pinned.record.pid);
   struct stat running {};
   if (fstatat(pinned.rootFd, exe, &running, 0) != 0 && errno == ENOENT) return false;
   const int sent = pinned.fd >= 0 ? PidfdSendSignal(pinned.fd, 0) : kill(static_cast<pid_t>(pinned.ownPid), 0);

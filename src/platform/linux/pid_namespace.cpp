@@ -1,5 +1,5 @@
 // The PID namespace view of /proc, as the kernel states it: the program's
-// own link and NSpid line.
+// own link and NSpid line; and the program's own id, as /proc numbers it.
 #include "platform/linux/pid_namespace.h"
 
 #include <cerrno>
@@ -14,9 +14,10 @@
 
 namespace stopex::linux_backend {
 
-// The link is read once for each /proc the backend is pointed at: the
-// program's own number does not change while it runs.
-std::uint32_t ListedSelf() {
+// The link is read once for each /proc the backend is pointed at (a test
+// points it at another by another text): the program's own number does not
+// change while it runs.
+std::uint32_t OwnNumberInProc() {
   static const char* readFrom = nullptr;
   static std::uint32_t pid = 0;
   if (readFrom == ProcRoot() && pid != 0) return pid;
@@ -33,7 +34,7 @@ std::uint32_t ListedSelf() {
 bool ReadView(int rootFd, ProcView* view) {
   *view = ProcView{};
   errno = 0;
-  const std::uint32_t self = ListedSelf();
+  const std::uint32_t self = OwnNumberInProc();
   if (self == 0 && errno != 0 && errno != ENOENT) {
     SetReadError("self", errno);  // a failure, not a sign of another namespace
     return false;
@@ -70,13 +71,13 @@ bool ReadView(int rootFd, ProcView* view) {
 
 namespace stopex {
 
-// The program's own number as /proc lists it, where the ids the snapshot
-// hands out are numbered: not getpid() where /proc is of another PID
-// namespace, which gives the number in the program's own. getpid() only
+// Returns the number /proc lists for the program: the ids the snapshot
+// hands out are numbered so. It is not getpid() where /proc is of another
+// PID namespace, which gives the number in the program's own. getpid() only
 // where /proc does not list the program at all, and no snapshot can be
 // taken anyway.
 std::uint32_t GetCurrentProcessId() {
-  const std::uint32_t self = linux_backend::ListedSelf();
+  const std::uint32_t self = linux_backend::OwnNumberInProc();
   return self != 0 ? self : static_cast<std::uint32_t>(getpid());
 }
 

@@ -20,8 +20,9 @@ struct ProcView {
 // text set, where /proc does not list the program itself.
 bool ReadView(int rootFd, ProcView* view);
 
-// The program's own number in /proc, or 0 where /proc does not list it
-// (errno ENOENT) or its link cannot be read (errno says why).
-std::uint32_t ListedSelf();
+// The program's own number in /proc, as /proc's self link names it, or 0
+// where /proc does not list it (errno ENOENT) or its link cannot be read
+// (errno says why). Read once for each /proc the backend is pointed at.
+std::uint32_t OwnNumberInProc();
 
 }  // namespace stopex::linux_backend

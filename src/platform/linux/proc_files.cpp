@@ -1,3 +1,6 @@
+// Reading /proc for the Linux backend, and its errors: the /proc roots held
+// open, each with the mount its reads keep to; the guarded open; files read
+// whole or line by line; the descriptor limit; the last error.
 #include "platform/linux/proc_files.h"
 
 #include <cerrno>
@@ -29,15 +32,18 @@ const char* g_lastErrorText = nullptr;
 // Status files are read one at a time; the buffer serves them all.
 FileBuffer g_statusBuffer;
 
-// How OpenBelow keeps to the mount of the /proc root last opened.
-struct RootMount {
-  bool openat2 = false;  // the kernel refuses to cross a mount on our behalf
+// Each /proc root open: how many hold it, and how OpenBelow keeps to its mount.
+struct HeldRoot {
+  int fd = -1;
+  std::size_t users = 0;  // 0: a free place
+  bool openat2 = false;   // the kernel refuses to cross a mount on our behalf
   bool hasMountId = false;
   std::uint64_t mountId = 0;
   std::uint32_t deviceMajor = 0;
   std::uint32_t deviceMinor = 0;
 };
-RootMount g_rootMount;
+HeldRoot* g_roots = nullptr;
+std::size_t g_rootCount = 0;
 bool g_openat2Refused = false;  // a test's stand-in for a filter that refuses openat2
 
 int Openat2(int dirFd, const char* path, int flags) {
@@ -54,9 +60,28 @@ int Openat2(int dirFd, const char* path, int flags) {
 
 constexpr unsigned kLookMask = STATX_TYPE | STATX_INO | STATX_MNT_ID;
 
-bool OnRootMount(const struct statx& seen) {
-  if (g_rootMount.hasMountId && (seen.stx_mask & STATX_MNT_ID) != 0) return seen.stx_mnt_id == g_rootMount.mountId;
-  return seen.stx_dev_major == g_rootMount.deviceMajor && seen.stx_dev_minor == g_rootMount.deviceMinor;
+// The root open as rootFd, or null.
+HeldRoot* RootOf(int rootFd) {
+  for (std::size_t i = 0; i < g_rootCount; ++i) {
+    if (g_roots[i].users != 0 && g_roots[i].fd == rootFd) return &g_roots[i];
+  }
+  return nullptr;
+}
+
+void AddRoot(const HeldRoot& root) {
+  std::size_t free = 0;
+  while (free < g_rootCount && g_roots[free].users != 0) ++free;
+  if (free == g_rootCount) {
+    g_rootCount = Grown(g_rootCount, 4);
+    g_roots = static_cast<HeldRoot*>(Resize(g_roots, g_rootCount, sizeof(HeldRoot)));
+    for (std::size_t i = free; i < g_rootCount; ++i) g_roots[i] = HeldRoot{};
+  }
+  g_roots[free] = root;
+}
+
+bool OnRootMount(const HeldRoot& root, const struct statx& seen) {
+  if (root.hasMountId && (seen.stx_mask & STATX_MNT_ID) != 0) return seen.stx_mnt_id == root.mountId;
+  return seen.stx_dev_major == root.deviceMajor && seen.stx_dev_minor == root.deviceMinor;
 }
 
 // The kind of file the flags ask for: a folder, a link (looked at, never
@@ -76,7 +101,7 @@ void CloseKeepingErrno(int fd) {
 // Without openat2: looks at the file before it opens it, and opens it only
 // when it is what it was looked at as; EXDEV where it is of another kind or
 // on another mount, or was replaced between the two.
-int OpenLooked(int dirFd, const char* path, int flags) {
+int OpenLooked(const HeldRoot& root, int dirFd, const char* path, int flags) {
   const int look = openat(dirFd, path, O_PATH | O_NOFOLLOW | O_CLOEXEC | (flags & O_DIRECTORY));
   if (look < 0) return -1;
   struct statx seen {};
@@ -84,7 +109,7 @@ int OpenLooked(int dirFd, const char* path, int flags) {
     CloseKeepingErrno(look);
     return -1;
   }
-  if (!OfKind(seen.stx_mode, flags) || !OnRootMount(seen)) {
+  if (!OfKind(seen.stx_mode, flags) || !OnRootMount(root, seen)) {
     close(look);
     errno = EXDEV;
     return -1;
@@ -105,7 +130,12 @@ int OpenLooked(int dirFd, const char* path, int flags) {
 
 int OpenOnce(int dirFd, const char* path, int flags) {
   if (dirFd == AT_FDCWD) return openat(dirFd, path, flags);
-  return g_rootMount.openat2 ? Openat2(dirFd, path, flags) : OpenLooked(dirFd, path, flags);
+  const HeldRoot* root = RootOf(dirFd);
+  if (root == nullptr) {  // no /proc root open
+    errno = EBADF;
+    return -1;
+  }
+  return root->openat2 ? Openat2(dirFd, path, flags) : OpenLooked(*root, dirFd, path, flags);
 }
 
 }  // namespace
@@ -147,11 +177,12 @@ void SetReadError(const char* file, int error) {
 int OpenRoot() {
   const int fd = open(g_procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return fd;
-  g_rootMount = RootMount{};
+  HeldRoot root{fd, 1};
   const int probe = g_openat2Refused ? -1 : Openat2(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (probe >= 0) {
     close(probe);
-    g_rootMount.openat2 = true;
+    root.openat2 = true;
+    AddRoot(root);
     return fd;
   }
   struct statx seen {};
@@ -159,14 +190,31 @@ int OpenRoot() {
     CloseKeepingErrno(fd);
     return -1;
   }
-  g_rootMount.hasMountId = (seen.stx_mask & STATX_MNT_ID) != 0;
-  g_rootMount.mountId = seen.stx_mnt_id;
-  g_rootMount.deviceMajor = seen.stx_dev_major;
-  g_rootMount.deviceMinor = seen.stx_dev_minor;
+  root.hasMountId = (seen.stx_mask & STATX_MNT_ID) != 0;
+  root.mountId = seen.stx_mnt_id;
+  root.deviceMajor = seen.stx_dev_major;
+  root.deviceMinor = seen.stx_dev_minor;
+  AddRoot(root);
   return fd;
 }
+
+void HoldRoot(int rootFd) {
+  if (HeldRoot* root = RootOf(rootFd)) ++root->users;
+}
+
+void ReleaseRoot(int rootFd) {
+  HeldRoot* root = RootOf(rootFd);
+  if (root == nullptr || --root->users != 0) return;
+  close(rootFd);
+  *root = HeldRoot{};
+}
+
 const char* ProcRoot() { return g_procRoot; }
 
+// A tree a test fabricated (SetProcRoot) cannot pass: it is a folder of
+// another file system, and a test may not mount a proc file system of its
+// own. So only "/proc" itself is checked; nothing else the backend does
+// depends on the setting but where it reads.
 const char* WhyNotProcRoot(int rootFd) {
   if (g_procRoot != kProcRoot) return nullptr;
   constexpr long kProcSuperMagic = 0x9fa0;

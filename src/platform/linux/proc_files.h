@@ -1,6 +1,8 @@
-// Reading the Linux /proc file system for the backend: where it is, a file
-// read whole or not at all, a file read line by line, each line whole, and
-// the Windows error codes every failure is reported with.
+// Reading the Linux /proc file system for the backend, and the backend's
+// errors: where /proc is, its roots held open, the open that keeps to a
+// root's mount, a file read whole or not at all, a file read line by line,
+// each line whole, the descriptor limit, and the last error with the Windows
+// codes every failure is reported with.
 #pragma once
 
 #include <cerrno>
@@ -55,8 +57,8 @@ std::size_t ArgumentMost();
 // (the kernel writes such a file with one read, so none is left to ask for).
 enum class Until { End, FirstNul, LineEnd };
 
-// Opens a path below dirFd (a path from the root ignores dirFd), where dirFd
-// is given, only on the mount of the /proc root last opened: a process's
+// Opens a path below dirFd, a /proc root open (OpenRoot), only on that
+// root's mount (a path from the root ignores dirFd): a process's
 // folder or file that another is mounted over is not opened (EXDEV), so that
 // what is read is what the proc file system itself says of that number.
 // Where openat2 is to be had the kernel refuses to cross a mount; where not,
@@ -93,16 +95,23 @@ bool ReadProcFile(const char* relative, std::size_t most, FileBuffer* buffer, st
 bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffer,
                    void (*take)(std::string_view line, void* context), void* context);
 
-// The /proc directory, opened for reading files below it; negative on
-// failure. Whether openat2 can keep OpenBelow on its mount is decided here,
-// once for the root, from what the kernel (or a filter) answers.
+// The /proc directory, opened for reading files below it, and held once;
+// negative on failure. Whether openat2 can keep OpenBelow on its mount is
+// decided here, once for the root, from what the kernel (or a filter)
+// answers, and kept with the root.
 int OpenRoot();
+
+// A /proc root stays open while anything read below it is held: its
+// snapshot, and each process pinned from it, which the wait reads again.
+// The last release closes it.
+void HoldRoot(int rootFd);
+void ReleaseRoot(int rootFd);
 const char* ProcRoot();
 
 // Why the open root is no process list to read from, or null where it is
 // one: an empty file system mounted in its place, or a folder of a proc file
 // system (a process's task folder, say) mounted there. A tree a test
-// fabricated passes.
+// fabricated is not checked.
 const char* WhyNotProcRoot(int rootFd);
 
 // Reads and parses PATH/status below the root (PATH a number, or "self");

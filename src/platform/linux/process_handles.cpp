@@ -93,10 +93,11 @@ ProcessSlot* SlotForHandle(Handle handle) {
 
 using namespace linux_backend;
 
-// Only the process of the entry the walk handed out last can be opened (kill
-// mode opens each match right after its entry), and only once confirmed to
-// be the process listed: a number freed and handed to another process counts
-// as a process that no longer exists (error 87).
+// Only the process of the entry the walk handed out last can be opened (the
+// one state this relies on between two calls, which process_api.h names),
+// and only once confirmed to be the process listed: a number freed and
+// handed to another process counts as a process that no longer exists
+// (error 87).
 Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint32_t processId) {
   if (desiredAccess != kProcessTerminate) return Fail(kErrorAccessDenied);
   ProcessSlot slot;
@@ -104,12 +105,12 @@ Handle OpenProcess(std::uint32_t desiredAccess, int /*inheritHandle*/, std::uint
     slot.kind = SlotKind::Self;
     return NewSlot(slot);
   }
-  const Listed* listed = FindListed(processId);
-  if (listed == nullptr) return Fail(kErrorInvalidParameter);
-  const Verdict verdict = Pin(*listed, RoomForDescriptor(), &slot.pinned);
+  const LastEntry* entry = FindLastEntry(processId);
+  if (entry == nullptr) return Fail(kErrorInvalidParameter);
+  const Verdict verdict = Pin(*entry, RoomForDescriptor(), &slot.pinned);
   if (verdict.error != 0) return Fail(verdict.error, verdict.reason);
   slot.kind = SlotKind::Process;
-  slot.unending = verdict.unending;
+  slot.beyondSignal = verdict.beyondSignal;
   if (slot.pinned.fd >= 0) ++g_heldDescriptors;
   HoldRoot(slot.pinned.rootFd);  // the wait reads below it after the snapshot is closed
   return NewSlot(slot);
@@ -126,7 +127,7 @@ int TerminateProcess(Handle process, std::uint32_t exitCode) {
     std::fflush(nullptr);
     std::_Exit(static_cast<int>(exitCode & 0xFFu));
   }
-  const Verdict verdict = Terminate(slot->pinned, slot->unending);
+  const Verdict verdict = SignalPinned(slot->pinned, slot->beyondSignal);
   if (verdict.error == 0) return 1;
   SetLastError(verdict.error);
   return 0;

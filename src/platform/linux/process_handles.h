@@ -13,7 +13,7 @@ enum class SlotKind { Free, Process, Self };
 struct ProcessSlot {
   SlotKind kind = SlotKind::Free;
   Pinned pinned;
-  bool unending = false;  // no signal would end it: terminating it fails
+  bool beyondSignal = false;  // no signal would end it: terminating it fails
 };
 
 // The open slot behind a process handle, or null.

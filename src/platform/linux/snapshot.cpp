@@ -1,5 +1,6 @@
 // The walk over /proc: the process numbers it holds, then each process's
-// record (record.h), read when its entry is reached.
+// record (record.h), read when its entry is reached; what the walk could not
+// read; and the binding of the walk's entry points.
 #include "platform/linux/snapshot.h"
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include <cstring>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -30,7 +30,7 @@ struct Snapshot {
   std::size_t count = 0;
   std::size_t capacity = 0;
   std::size_t next = 0;
-  Listed current;               // current.record.pid is 0 before the first entry
+  LastEntry current;            // current.record.pid is 0 before the first entry
   Handle handle = kNullHandle;  // even values; zero before the first snapshot
   bool open = false;
   // Records of the last walk that could not be read, and the first reason:
@@ -41,14 +41,6 @@ struct Snapshot {
   int firstUnread = 0;
 };
 Snapshot g_snapshot;
-
-// Each /proc root open, and how many hold it.
-struct HeldRoot {
-  int fd = -1;
-  std::size_t users = 0;
-};
-HeldRoot* g_roots = nullptr;
-std::size_t g_rootCount = 0;
 
 void CountUnread(Snapshot* snapshot, int error) {
   if (error == EACCES || error == EPERM) {
@@ -102,20 +94,19 @@ Handle CreateSnapshot(std::uint32_t /*flags*/, std::uint32_t /*processId*/) {
   ProcView view;
   if (const char* why = WhyNotProcRoot(rootFd)) {
     SetLastError(kErrorInvalidParameter, why);
-    close(rootFd);
+    ReleaseRoot(rootFd);
     return kInvalidHandleValue;
   }
   if (!ReadView(rootFd, &view)) {
-    close(rootFd);
+    ReleaseRoot(rootFd);
     return kInvalidHandleValue;
   }
   if (!ReadNumbers(rootFd, &snapshot)) {
     const int error = errno;
-    close(rootFd);
+    ReleaseRoot(rootFd);
     return Unreadable(error);
   }
-  HoldRoot(rootFd);
-  snapshot.current = Listed{};
+  snapshot.current = LastEntry{};
   snapshot.current.rootFd = rootFd;
   snapshot.current.view = view;
   snapshot.handle += 2;
@@ -157,8 +148,8 @@ int Next(Handle snapshot, ProcessEntry* entry) { return FillEntry(snapshot, entr
 
 }  // namespace
 
-const Listed* FindListed(std::uint32_t pid) {
-  const Listed& current = g_snapshot.current;
+const LastEntry* FindLastEntry(std::uint32_t pid) {
+  const LastEntry& current = g_snapshot.current;
   return g_snapshot.open && pid != 0 && current.record.pid == pid ? &current : nullptr;
 }
 
@@ -168,31 +159,6 @@ bool CloseSnapshot(Handle handle) {
   g_snapshot.current.rootFd = -1;
   g_snapshot.open = false;
   return true;
-}
-
-void HoldRoot(int rootFd) {
-  std::size_t free = g_rootCount;
-  for (std::size_t i = 0; i < g_rootCount; ++i) {
-    if (g_roots[i].users != 0 && g_roots[i].fd == rootFd) {
-      ++g_roots[i].users;
-      return;
-    }
-    if (g_roots[i].users == 0) free = i;
-  }
-  if (free == g_rootCount) {
-    g_rootCount = Grown(g_rootCount, 4);
-    g_roots = static_cast<HeldRoot*>(Resize(g_roots, g_rootCount, sizeof(HeldRoot)));
-    for (std::size_t i = free; i < g_rootCount; ++i) g_roots[i] = HeldRoot{};
-  }
-  g_roots[free] = {rootFd, 1};
-}
-
-void ReleaseRoot(int rootFd) {
-  for (std::size_t i = 0; i < g_rootCount; ++i) {
-    if (g_roots[i].users == 0 || g_roots[i].fd != rootFd) continue;
-    if (--g_roots[i].users == 0) close(rootFd);
-    return;
-  }
 }
 
 }  // namespace linux_backend

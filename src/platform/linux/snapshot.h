@@ -1,5 +1,6 @@
 // The Linux backend's process snapshot: the processes of /proc, each one's
-// record read when its entry is reached.
+// record read when its entry is reached, and the entry handed out last, the
+// one OpenProcess may open.
 #pragma once
 
 #include <cstdint>
@@ -12,22 +13,18 @@ namespace stopex::linux_backend {
 
 // What the walk handed out last: the record, and the /proc it was read from
 // (open while the snapshot is) with that /proc's view of the namespaces.
-struct Listed {
+struct LastEntry {
   Record record;
   int rootFd = -1;
   ProcView view;
 };
 
 // The entry the walk handed out last, when it is that of pid; null
-// otherwise. Kill mode opens a match right after its entry.
-const Listed* FindListed(std::uint32_t pid);
+// otherwise. OpenProcess opens no other: process_api.h lets a backend
+// refuse every other id, and kill mode opens a match right after its entry.
+const LastEntry* FindLastEntry(std::uint32_t pid);
 
 // Closes the snapshot behind the handle; false when it is not an open snapshot.
 bool CloseSnapshot(Handle handle);
-
-// A /proc root stays open while anything read below it is held: its
-// snapshot, and each process pinned from it, which the wait reads again.
-void HoldRoot(int rootFd);
-void ReleaseRoot(int rootFd);
 
 }  // namespace stopex::linux_backend
