@@ -246,11 +246,14 @@ Verdict SignalPinned(const Pinned& pinned, bool beyondSignal) {
 }
 
 bool CheckIdentityForWait(const Pinned& pinned) {
-  const Look look = CheckIdentity(pinned);
+  Look look = CheckIdentity(pinned);
+  // A read that failed once is made again at once: where the fault has
+  // passed, the record itself says whether the process has ended.
+  if (look.seen == Seen::Unread) look = CheckIdentity(pinned);
   if (look.seen != Seen::Unread) return look.seen == Seen::Same;
-  // Unread, it has not been seen to end. Its executable, which a process
-  // lets go of as it ends, and a signal 0, which finds one that has gone,
-  // are asked instead, by other calls than the read that failed.
+  // Unread twice, it has not been seen to end. Its executable, which a
+  // process lets go of as it ends, and a signal 0, which finds one that has
+  // gone, are asked instead, by other calls than the read that failed.
   char exe[32];
   std::snprintf(exe, sizeof exe, "%u/exe", pinned.record.pid);
   struct stat running {};
