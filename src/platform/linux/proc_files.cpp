@@ -119,7 +119,11 @@ int OpenLooked(const HeldRoot& root, int dirFd, const char* path, int flags) {
   CloseKeepingErrno(look);
   if (fd < 0) return -1;
   struct stat opened {};
-  if (fstat(fd, &opened) != 0 || opened.st_ino != seen.stx_ino || major(opened.st_dev) != seen.stx_dev_major ||
+  if (fstat(fd, &opened) != 0) {
+    CloseKeepingErrno(fd);
+    return -1;
+  }
+  if (opened.st_ino != seen.stx_ino || major(opened.st_dev) != seen.stx_dev_major ||
       minor(opened.st_dev) != seen.stx_dev_minor) {
     close(fd);
     errno = EXDEV;
@@ -219,14 +223,17 @@ const char* WhyNotProcRoot(int rootFd) {
   if (g_procRoot != kProcRoot) return nullptr;
   constexpr long kProcSuperMagic = 0x9fa0;
   constexpr ino_t kProcRootInode = 1;
+  static char reason[96];
+  auto unlooked = [](int error) {  // a look that failed says why, not what /proc is
+    std::snprintf(reason, sizeof reason, "%s: %s", kProcRoot, std::strerror(error));
+    return reason;
+  };
   struct statfs fileSystem {};
   struct stat info {};
-  if (fstatfs(rootFd, &fileSystem) != 0 || fileSystem.f_type != kProcSuperMagic) {
-    return "/proc is not a proc file system";
-  }
-  if (fstat(rootFd, &info) != 0 || info.st_ino != kProcRootInode) {
-    return "/proc is a folder of a proc file system, not its root";
-  }
+  if (fstatfs(rootFd, &fileSystem) != 0) return unlooked(errno);
+  if (fileSystem.f_type != kProcSuperMagic) return "/proc is not a proc file system";
+  if (fstat(rootFd, &info) != 0) return unlooked(errno);
+  if (info.st_ino != kProcRootInode) return "/proc is a folder of a proc file system, not its root";
   return nullptr;
 }
 
