@@ -165,8 +165,8 @@ std::uint32_t GetLastError();
 const char* DescribeLastError();
 
 // Why the process list may leave out processes that run, in a few words
-// (this user may not see other users' processes); null where it shows them
-// all to this user.
+// (this user may not see other users' processes, or whether it may cannot
+// be learned); null where it shows them all to this user.
 const char* DescribeHiddenProcesses();
 
 // What the last walk could not read, in a few words ("N processes could

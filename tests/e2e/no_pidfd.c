@@ -1,11 +1,13 @@
 /* Starts a program under a system-call filter that refuses pidfd_open (or,
    with -s, pidfd_send_signal) with EPERM, as container runtimes' default
    filters did, or openat2 with EPERM (-o) or ENOSYS (-n), as filters that
-   predate it do, and lets every other call through:
-   no_pidfd [-s|-o|-n] PROGRAM [ARGUMENT...]. */
+   predate it do, and lets every other call through; "=N" after the option
+   ("-p" for pidfd_open) refuses with errno N instead, as any filter may:
+   no_pidfd [-s|-o|-n|-p][=N] PROGRAM [ARGUMENT...]. */
 #include <errno.h>
 #include <stddef.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -26,11 +28,12 @@
 
 int main(int argc, char** argv) {
   const char* option = argc > 1 && argv[1][0] == '-' ? argv[1] : "";
-  const int call = strcmp(option, "-s") == 0   ? SYS_pidfd_send_signal
-                   : strcmp(option, "-o") == 0 ? SYS_openat2
-                   : strcmp(option, "-n") == 0 ? SYS_openat2
-                                               : SYS_pidfd_open;
-  const int error = strcmp(option, "-n") == 0 ? ENOSYS : EPERM;
+  const char* given = strchr(option, '=');
+  const int call = strncmp(option, "-s", 2) == 0   ? SYS_pidfd_send_signal
+                   : strncmp(option, "-o", 2) == 0 ? SYS_openat2
+                   : strncmp(option, "-n", 2) == 0 ? SYS_openat2
+                                                   : SYS_pidfd_open;
+  const int error = given != NULL ? atoi(given + 1) : strncmp(option, "-n", 2) == 0 ? ENOSYS : EPERM;
   argc -= *option != '\0';
   argv += *option != '\0';
   struct sock_filter filter[] = {
@@ -41,7 +44,7 @@ int main(int argc, char** argv) {
   };
   struct sock_fprog program = {sizeof filter / sizeof filter[0], filter};
   if (argc < 2) {
-    fprintf(stderr, "usage: no_pidfd [-s|-o|-n] PROGRAM [ARGUMENT...]\n");
+    fprintf(stderr, "usage: no_pidfd [-s|-o|-n|-p][=N] PROGRAM [ARGUMENT...]\n");
     return 2;
   }
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {

@@ -16,13 +16,25 @@ def resident_megabytes(process):
         return int(file.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") >> 20
 
 
-# Runs a program with the descriptor limits given and 990 descriptors
-# inherited: LIMITED SOFT HARD PROGRAM [ARGUMENT...].
+# Runs a program with the descriptor limits given and COUNT descriptors
+# inherited, or all the soft limit leaves but one, which the loader of a
+# dynamically linked program needs to start it (all):
+# LIMITED SOFT HARD COUNT PROGRAM [ARGUMENT...].
 LIMITED = """import os, resource, sys
 resource.setrlimit(resource.RLIMIT_NOFILE, (int(sys.argv[1]), int(sys.argv[2])))
-for _ in range(990):
-    os.set_inheritable(os.open("/dev/null", os.O_RDONLY), True)
-os.execv(sys.argv[3], sys.argv[3:])
+opened = []
+for _ in range(int(sys.argv[1]) if sys.argv[3] == "all" else int(sys.argv[3])):
+    try:
+        opened.append(os.open("/dev/null", os.O_RDONLY))
+    except OSError:
+        break
+if sys.argv[3] == "all":
+    for fd in opened[-1:]:
+        os.close(fd)
+    del opened[-1:]
+for fd in opened:
+    os.set_inheritable(fd, True)
+os.execv(sys.argv[4], sys.argv[4:])
 """
 
 
@@ -103,16 +115,17 @@ class KillMode(TestCase):
     def test_descriptors_inherited_up_to_the_limit_take_no_match_from_it(self):
         # Soft limit 1024 with 990 descriptors inherited: the limit is raised
         # towards the hard one; where they are one (root alone may lower the
-        # hard limit so), the processes are held by number.
+        # hard limit so), the processes are held by number. With every
+        # descriptor taken, even /proc is opened only once it is raised.
         hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
         hard = 20000 if hard == resource.RLIM_INFINITY else min(hard, 20000)
-        limits = [(1024, hard)] if hard > 1024 else []
-        limits += [(1024, 1024)] if os.geteuid() == 0 else []
-        for soft, hard in limits:
+        limits = [(1024, hard, "990"), (1024, hard, "all")] if hard > 1024 else []
+        limits += [(1024, 1024, "990")] if os.geteuid() == 0 else []
+        for soft, hard, count in limits:
             name = unique()
-            with self.subTest(hard=hard), Sleepers() as sleepers:
+            with self.subTest(hard=hard, inherited=count), Sleepers() as sleepers:
                 victims = [sleepers.start(name) for _ in range(40)]
-                result = run([name], wrapper=[sys.executable, "-c", LIMITED, str(soft), str(hard)])
+                result = run([name], wrapper=[sys.executable, "-c", LIMITED, str(soft), str(hard), count])
                 self.assertRun(result, 0, (name.upper().encode() + b" Killed.") * 40)
                 for victim in victims:
                     self.assertTrue(killed(victim, 0))

@@ -148,11 +148,13 @@ def crowded(name, stage):
 
 
 def filtered(name, stage):
-    """pidfd_open, or pidfd_send_signal, refused with EPERM by a system-call
-    filter: the process is taken by its number instead."""
+    """pidfd_open, or pidfd_send_signal, refused by a system-call filter, with
+    EPERM, or with what would say the process had gone (ESRCH) or that no
+    descriptor was left (EMFILE): a signal 0 by number finds it, and it is
+    taken by its number instead."""
     with Sleepers() as sleepers:
         found, victims = [], []
-        for option in [], ["-s"]:
+        for option in [], ["-s"], ["-p=3"], ["-s=3"], ["-s=24"]:
             victims.append(sleepers.start(name))
             found.append(run([name], wrapper=[os.environ["STOPEX_NO_PIDFD"], *option]))
         return outcomes(*found), {"victims killed": all(killed(victim, 0) for victim in victims)}
@@ -181,8 +183,9 @@ def threads(name, stage):
 
 def covered(name, stage):
     """A process's stat file covered (a bind mount) by a text that names the
-    target, then by a FIFO: what /proc itself says of that number is not what
-    is read there, and a FIFO is never waited on. With openat2, and with it
+    target, then by a FIFO, then its folder by an empty one: what /proc itself
+    says of that number is not what is read there, a FIFO is never waited on,
+    and a file missing below a cover is no sign that the process has gone. With openat2, and with it
     refused by a filter (EPERM, ENOSYS), so that each file is looked at first."""
     with Sleepers() as sleepers:
         other = unique("cv")
@@ -191,8 +194,10 @@ def covered(name, stage):
         with open(path, "rb") as real, open(text, "wb") as fake:
             fake.write(real.read().replace(other.encode(), name.encode()))
         os.mkfifo(fifo)
+        empty = os.path.join(sleepers.folder, "empty")
+        os.mkdir(empty)
         found = []
-        for cover in text, fifo:
+        for cover, path in (text, path), (fifo, path), (empty, os.path.dirname(path)):
             subprocess.run(["mount", "--bind", cover, path], check=True)
             try:
                 for option in [], ["-o"], ["-n"]:
@@ -221,9 +226,9 @@ CASES = [
     (outside, False, lambda n: [[1, "OpenProcess() failed, err = 87\n", ""]]),
     (within, False, lambda n: [[0, n.upper() + " Killed.", ""]]),
     (crowded, False, lambda n: [[0, n.upper() + " Killed.", ""]] * 2),
-    (filtered, False, lambda n: [[0, n.upper() + " Killed.", ""]] * 2),
+    (filtered, False, lambda n: [[0, n.upper() + " Killed.", ""]] * 5),
     (threads, False, lambda n: [[0, n.upper() + " was running ", ""], [0, n.upper() + " Killed.", ""]]),
-    (covered, False, lambda n: [[1, n.upper() + " wasn't running ", COVERED], [1, "", COVERED]] * 6),
+    (covered, False, lambda n: [[1, n.upper() + " wasn't running ", COVERED], [1, "", COVERED]] * 9),
     (no_proc, False, lambda n: [[1, "", NO_LIST]] * 4),
 ]
 

@@ -66,12 +66,11 @@ ERRORS = {
 #   from one call to the next, so that every error falls on several calls;
 # - from each later call on (when=K+), one error, taken round the list too;
 #   not from the last, which is the same as once at it.
-# EINTR and EAGAIN are made once only: they say "try again", and a call
-# retried for ever would never end. brk is left alone: the kernel
+# EINTR and EAGAIN from a call on too: the program tries again a few times
+# at most, then says it could not. brk is left alone: the kernel
 # never fails it (a refused break is the old one), and the C library takes
 # an error from it for memory it has.
 SINGLE = 2
-TRANSIENT = {"EINTR", "EAGAIN"}
 NEVER_INJECTED = {"exit_group", "execve", "brk"}
 # What says of a process that it has gone, which passes it over: once at a
 # call, one process may so be missed; from a call on, any.
@@ -307,18 +306,18 @@ def plan(calls, mode):
             positions[name].append(k)
     runs = []
     if mode == "kill-covered":
-        # openat2 refused once with EPERM, before or after the covered file:
-        # a refusal once must not make the program open plainly from then on.
-        # Not ENOSYS, which says the kernel has no openat2 at all, nor any
-        # refusal from a call on: then a plain open is all there is, and a
-        # mount can fool it.
-        return [("openat2", "EPERM", str(k)) for k in positions.get("openat2", [])]
+        # openat2 refused once, before or after the covered file, and from
+        # its first call on, as a filter or a kernel without it refuses it:
+        # whichever, the covered file is never read as the process's own.
+        ks = positions.get("openat2", [])
+        once = [("openat2", error, str(k)) for k in ks for error in ("EPERM", "ENOSYS")]
+        return once + [("openat2", error, f"{ks[0]}+") for error in ("EPERM", "ENOSYS", "EIO")][:len(ks) and 3]
     for name, ks in sorted(positions.items()):
         errors = ERRORS.get(name, FILTER + ["EINVAL"])
-        runs += [(name, error, f"{ks[0]}+") for error in errors if error not in TRANSIENT]
+        runs += [(name, error, f"{ks[0]}+") for error in errors]
         for i, k in enumerate(ks):
             runs += [(name, errors[(i * SINGLE + j) % len(errors)], str(k)) for j in range(SINGLE)]
-            if 0 < i < len(ks) - 1 and errors[(i + 1) % len(errors)] not in TRANSIENT:
+            if 0 < i < len(ks) - 1:
                 runs.append((name, errors[(i + 1) % len(errors)], f"{k}+"))
     return list(dict.fromkeys(runs))
 

@@ -119,10 +119,13 @@ Look Missed(int error) { return SaysGone(error) ? Look{} : Look{Seen::Unread, er
 // the name was completed from them, all below the /proc it was listed in.
 // A process that has gone, ended, or taken another name (an exec, a first
 // argument rewritten) since it was listed is not the process asked for; a
-// record that bears another number is covered, not read.
-Look CheckIdentity(const Pinned& pinned) {
+// record that bears another number is covered, not read. Once signalled, a
+// process takes no other name, and one completed from its memory goes as
+// its memory is let go, before it has ended: the wait leaves it out.
+enum class Names { Completed, KernelOnly };
+Look CheckIdentity(const Pinned& pinned, Names names = Names::Completed) {
   const Record& listed = pinned.record;
-  if (listed.completed) {
+  if (listed.completed && names == Names::Completed) {
     char name[kExeFileSize];
     if (const int error = ReadCompletedName(pinned.rootFd, listed.folder, listed.kernelName, name)) {
       return Missed(error);
@@ -157,12 +160,16 @@ Verdict CheckIdentityForOpen(const Pinned& pinned) {
   return verdict;
 }
 
-// A call that a system-call filter refused, rather than the process: the
-// kernel has the call, but this program may not make it. A filter answers
-// ENOSYS, or EPERM, which a signal gives only where kill() by number is
-// refused as well.
-bool RefusedByFilter(int error, std::uint32_t ownPid) {
-  return error == ENOSYS || (error == EPERM && kill(static_cast<pid_t>(ownPid), 0) == 0);
+// A process descriptor call that failed. Where the process is not out of
+// descriptors, and a signal 0 by number still finds it, the descriptor is
+// what failed (a filter, a kernel without them, no memory for one), not the
+// process: it is then held by number, with the same checks. Else the
+// signal's own failure is the verdict (ESRCH: it has gone).
+const char* DescriptorFailed(int error, std::uint32_t ownPid, Verdict* verdict) {
+  if (error == EMFILE || error == ENFILE) return kDescriptorsExhausted;
+  if (kill(static_cast<pid_t>(ownPid), 0) == 0) return kDescriptorsRefused;
+  *verdict = {ErrorFromErrno(errno)};
+  return nullptr;
 }
 
 // Pins the process by a process descriptor: one that bears the number /proc
@@ -172,13 +179,7 @@ bool RefusedByFilter(int error, std::uint32_t ownPid) {
 // why no descriptor is to be had, and the process is to be held by number.
 const char* PinByDescriptor(const LastEntry& entry, bool certain, Pinned* pinned, Verdict* verdict) {
   const int fd = PidfdOpen(pinned->ownPid);
-  if (fd < 0) {
-    const int error = errno;
-    if (error == ENOSYS || error == EPERM) return kDescriptorsRefused;  // pidfd_open itself never gives EPERM
-    if (error == EMFILE || error == ENFILE) return kDescriptorsExhausted;
-    *verdict = {ErrorFromErrno(error)};
-    return nullptr;
-  }
+  if (fd < 0) return DescriptorFailed(errno, pinned->ownPid, verdict);
   pinned->fd = fd;
   *verdict = certain ? Verdict{} : ConfirmPinned(fd, entry);
   if (verdict->error == 0) *verdict = CheckIdentityForOpen(*pinned);
@@ -189,9 +190,7 @@ const char* PinByDescriptor(const LastEntry& entry, bool certain, Pinned* pinned
   // The descriptor given back leaves room to read by number.
   if (verdict->error == kErrorTooManyOpenFiles) return kDescriptorsExhausted;
   if (verdict->error != 0) return nullptr;
-  if (RefusedByFilter(error, pinned->ownPid)) return kDescriptorsRefused;
-  *verdict = {ErrorFromErrno(error)};
-  return nullptr;
+  return DescriptorFailed(error, pinned->ownPid, verdict);
 }
 
 // No process descriptor to be had: the same checks by number, where the
@@ -246,10 +245,10 @@ Verdict SignalPinned(const Pinned& pinned, bool beyondSignal) {
 }
 
 bool CheckIdentityForWait(const Pinned& pinned) {
-  Look look = CheckIdentity(pinned);
+  Look look = CheckIdentity(pinned, Names::KernelOnly);
   // A read that failed once is made again at once: where the fault has
   // passed, the record itself says whether the process has ended.
-  if (look.seen == Seen::Unread) look = CheckIdentity(pinned);
+  if (look.seen == Seen::Unread) look = CheckIdentity(pinned, Names::KernelOnly);
   if (look.seen != Seen::Unread) return look.seen == Seen::Same;
   // Unread twice, it has not been seen to end. Its executable, which a
   // process lets go of as it ends, and a signal 0, which finds one that has

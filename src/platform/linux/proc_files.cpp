@@ -98,12 +98,33 @@ void CloseKeepingErrno(int fd) {
   errno = error;
 }
 
+// Why a path was not found without openat2: a folder on its way that lies
+// on another mount (EXDEV: something covers a process's folder, which then
+// shows what it likes) rather than the process having gone (ENOENT); each
+// folder named on the way is looked at in turn.
+int WhyNotFound(const HeldRoot& root, int dirFd, const char* path) {
+  char folder[64];
+  for (const char* slash = std::strchr(path, '/'); slash != nullptr; slash = std::strchr(slash + 1, '/')) {
+    const auto length = static_cast<std::size_t>(slash - path);
+    if (length >= sizeof folder) return EXDEV;  // no path the backend opens
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+    struct statx seen {};
+    if (statx(dirFd, folder, 0, kLookMask, &seen) != 0) return errno;
+    if (!S_ISDIR(seen.stx_mode) || !OnRootMount(root, seen)) return EXDEV;
+  }
+  return ENOENT;
+}
+
 // Without openat2: looks at the file before it opens it, and opens it only
 // when it is what it was looked at as; EXDEV where it is of another kind or
 // on another mount, or was replaced between the two.
 int OpenLooked(const HeldRoot& root, int dirFd, const char* path, int flags) {
   const int look = openat(dirFd, path, O_PATH | O_NOFOLLOW | O_CLOEXEC | (flags & O_DIRECTORY));
-  if (look < 0) return -1;
+  if (look < 0) {
+    if (errno == ENOENT) errno = WhyNotFound(root, dirFd, path);
+    return -1;
+  }
   struct statx seen {};
   if (statx(look, "", AT_EMPTY_PATH, kLookMask, &seen) != 0) {
     CloseKeepingErrno(look);
@@ -151,6 +172,19 @@ bool RaiseDescriptorLimit() {
   return setrlimit(RLIMIT_NOFILE, &files) == 0;
 }
 
+namespace {
+
+// An open that found no descriptor left is made again once the soft limit
+// is raised towards the hard one, where it can be.
+template <typename Open>
+int WithRoomForOne(Open open) {
+  const int fd = open();
+  if (fd >= 0 || errno != EMFILE || !RaiseDescriptorLimit()) return fd;
+  return open();
+}
+
+}  // namespace
+
 std::uint32_t ErrorFromErrno(int error) {
   switch (error) {
     case EPERM:
@@ -179,10 +213,11 @@ void SetReadError(const char* file, int error) {
 }
 
 int OpenRoot() {
-  const int fd = open(g_procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = WithRoomForOne([] { return open(g_procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (fd < 0) return fd;
   HeldRoot root{fd, 1};
-  const int probe = g_openat2Refused ? -1 : Openat2(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int probe =
+      g_openat2Refused ? -1 : WithRoomForOne([fd] { return Openat2(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (probe >= 0) {
     close(probe);
     root.openat2 = true;
@@ -257,11 +292,22 @@ bool Grow(FileBuffer* buffer, std::size_t most) {
 
 }  // namespace
 
+long RetryInterrupted(long (*call)(int fd, void* data, std::size_t size), int fd, void* data, std::size_t size) {
+  constexpr int kInterruptionsMost = 8;
+  long n = call(fd, data, size);
+  for (int again = 0; n < 0 && errno == EINTR && again < kInterruptionsMost; ++again) n = call(fd, data, size);
+  return n;
+}
+
+namespace {
+
+long ReadOnce(int fd, void* data, std::size_t size) { return read(fd, data, size); }
+
+}  // namespace
+
 int OpenBelow(int dirFd, const char* path, int flags) {
   flags |= O_CLOEXEC;
-  const int fd = OpenOnce(dirFd, path, flags);
-  if (fd >= 0 || errno != EMFILE || !RaiseDescriptorLimit()) return fd;
-  return OpenOnce(dirFd, path, flags);
+  return WithRoomForOne([=] { return OpenOnce(dirFd, path, flags); });
 }
 
 long ReadLinkBelow(int dirFd, const char* path, char* text, std::size_t size) {
@@ -282,8 +328,7 @@ bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer
   for (;;) {
     if (size == buffer->capacity && !Grow(buffer, most)) break;
     const std::size_t asked = buffer->capacity - size;
-    const ssize_t n = read(fd, buffer->data + size, asked);
-    if (n < 0 && errno == EINTR) continue;
+    const long n = RetryInterrupted(ReadOnce, fd, buffer->data + size, asked);
     if (n <= 0) {
       whole = n == 0;
       break;
@@ -307,25 +352,22 @@ bool ReadWhole(int dirFd, const char* path, std::size_t most, FileBuffer* buffer
   return true;
 }
 
-namespace {
-
-// The path of a file below /proc; false where it does not fit.
-bool ProcPath(const char* relative, char (&path)[256]) {
-  return std::snprintf(path, sizeof path, "%s/%s", g_procRoot, relative) < static_cast<int>(sizeof path);
-}
-
-}  // namespace
-
 bool ReadProcFile(const char* relative, std::size_t most, FileBuffer* buffer, std::string_view* text) {
-  char path[256];
   *text = {};
-  return ProcPath(relative, path) && ReadWhole(AT_FDCWD, path, most, buffer, text);
+  const int rootFd = OpenRoot();
+  if (rootFd < 0) return false;
+  const bool read = ReadWhole(rootFd, relative, most, buffer, text);
+  const int error = errno;
+  ReleaseRoot(rootFd);
+  errno = error;
+  return read;
 }
 
 bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffer,
                    void (*take)(std::string_view line, void* context), void* context) {
-  char path[256];
-  const int fd = ProcPath(relative, path) ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+  const int rootFd = OpenRoot();
+  const int fd = rootFd < 0 ? -1 : OpenBelow(rootFd, relative, O_RDONLY);
+  if (rootFd >= 0) ReleaseRoot(rootFd);
   if (fd < 0) return false;
   std::size_t size = 0;   // bytes of a line not yet ended
   bool overlong = false;  // the line being read is longer than lineMost: passed over
@@ -335,8 +377,7 @@ bool ReadProcLines(const char* relative, std::size_t lineMost, FileBuffer* buffe
       overlong = true;
       size = 0;
     }
-    const ssize_t n = read(fd, buffer->data + size, buffer->capacity - size);
-    if (n < 0 && errno == EINTR) continue;
+    const long n = RetryInterrupted(ReadOnce, fd, buffer->data + size, buffer->capacity - size);
     if (n <= 0) {
       whole = n == 0;
       if (whole && size > 0 && !overlong) take({buffer->data, size}, context);

@@ -79,6 +79,11 @@ long ReadLinkBelow(int dirFd, const char* path, char* text, std::size_t size);
 // files could not be read.
 inline bool SaysGone(int error) { return error == ENOENT || error == ESRCH; }
 
+// Makes a read-like call again where a signal interrupted it, a few times
+// at most: one interrupted again and again fails with EINTR, so that no
+// filter can keep the program turning.
+long RetryInterrupted(long (*call)(int fd, void* data, std::size_t size), int fd, void* data, std::size_t size);
+
 // Reads a file below dirFd whole (a path from the root ignores dirFd). False
 // with errno where it cannot be read, or runs past most bytes (EFBIG): a text
 // that may have been cut is never taken for the whole.

@@ -15,6 +15,7 @@
 #include "platform/linux/proc_files.h"
 #include "platform/linux/proc_parse.h"
 #include "platform/linux/record.h"
+#include "platform/linux/visibility.h"
 #include "platform/memory.h"
 
 namespace stopex {
@@ -57,6 +58,8 @@ Handle Unreadable(int error) {
   return kInvalidHandleValue;
 }
 
+long ReadEntries(int fd, void* data, std::size_t size) { return syscall(SYS_getdents64, fd, data, size); }
+
 // Reads the numbers of the processes below the open root, in ascending
 // order; false with errno where the folder cannot be read to its end. The
 // folder is read with getdents64 itself: the C library's readdir takes
@@ -65,8 +68,7 @@ bool ReadNumbers(int rootFd, Snapshot* snapshot) {
   alignas(8) static char entries[32768];
   snapshot->count = 0;
   for (;;) {
-    const long n = syscall(SYS_getdents64, rootFd, entries, sizeof entries);
-    if (n < 0 && errno == EINTR) continue;
+    const long n = RetryInterrupted(ReadEntries, rootFd, entries, sizeof entries);
     if (n < 0) return false;
     if (n == 0) break;
     for (long at = 0; at < n;) {
@@ -168,7 +170,8 @@ bool CloseSnapshot(Handle handle) {
 const char* DescribeUnreadProcesses() {
   static char text[160];
   const linux_backend::Snapshot& snapshot = linux_backend::g_snapshot;
-  const bool hidden = snapshot.refused != 0 && DescribeHiddenProcesses() != nullptr;
+  const char* why = nullptr;
+  const bool hidden = snapshot.refused != 0 && linux_backend::LookForHiding(&why) == linux_backend::Hiding::Others;
   const std::size_t count = snapshot.unread + (hidden ? 0 : snapshot.refused);
   if (count == 0) return nullptr;
   const int error = snapshot.unread != 0 ? snapshot.firstUnread : snapshot.firstRefusal;

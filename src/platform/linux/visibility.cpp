@@ -1,7 +1,12 @@
 // Whether /proc shows this user every process: a proc file system mounted
 // with hidepid hides other users' processes from all but the privileged.
+#include "platform/linux/visibility.h"
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -13,9 +18,7 @@
 #include "platform/process_api.h"
 
 namespace stopex {
-
-using namespace linux_backend;
-
+namespace linux_backend {
 namespace {
 
 // Whether the program is a member of the group, as the kernel's check of
@@ -36,19 +39,35 @@ bool InGroup(std::uint32_t gid) {
 
 // Each line of mountinfo is read whole, however long the file: the mount
 // on top of /proc is the last line that names it.
-const char* DescribeHiddenProcesses() {
+Hiding LookForHiding(const char** why) {
   static FileBuffer buffer;
   ProcMount mount;
   auto take = [](std::string_view line, void* context) {
     ParseProcMountLine(line, ProcRoot(), static_cast<ProcMount*>(context));
   };
-  if (!ReadProcLines("self/mountinfo", kMountLineMost, &buffer, take, &mount)) return nullptr;
-  if (!mount.found || !mount.hidesOthers || (mount.hasGid && InGroup(mount.gid))) return nullptr;
+  *why = nullptr;
+  if (!ReadProcLines("self/mountinfo", kMountLineMost, &buffer, take, &mount)) {
+    static char reason[128];
+    std::snprintf(reason, sizeof reason, "whether /proc hides other users' processes is unknown: %s/self/mountinfo: %s",
+                  ProcRoot(), std::strerror(errno));
+    *why = reason;
+    return Hiding::Unknown;
+  }
+  if (!mount.found || !mount.hidesOthers || (mount.hasGid && InGroup(mount.gid))) return Hiding::None;
   std::string_view text;
   StatusFields self;
   if (ReadProcFile("self/status", kStatusFileMost, &buffer, &text)) ParseStatus(text, &self);
-  if (self.mayTrace) return nullptr;
-  return "/proc is mounted with hidepid: other users' processes are hidden from this one";
+  if (self.mayTrace) return Hiding::None;
+  *why = "/proc is mounted with hidepid: other users' processes are hidden from this one";
+  return Hiding::Others;
+}
+
+}  // namespace linux_backend
+
+const char* DescribeHiddenProcesses() {
+  const char* why = nullptr;
+  linux_backend::LookForHiding(&why);
+  return why;
 }
 
 }  // namespace stopex

@@ -1,0 +1,17 @@
+// Whether /proc shows this user every process: a proc file system mounted
+// with hidepid hides other users' processes from all but the privileged.
+#pragma once
+
+namespace stopex::linux_backend {
+
+enum class Hiding {
+  None,     // /proc shows this user every process
+  Others,   // it hides other users' processes from this one, by design
+  Unknown,  // whether it does could not be learned
+};
+
+// What /proc hides from this user; where that is not None, why in a few
+// words (the text outlives the run).
+Hiding LookForHiding(const char** why);
+
+}  // namespace stopex::linux_backend
