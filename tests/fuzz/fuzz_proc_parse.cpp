@@ -37,18 +37,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(completed.find('/') == std::string_view::npos);
   }
 
-  char field[stopex::kExeFileSize + 1];
-  field[stopex::kExeFileSize] = 'G';  // a guard byte the store must not touch
-  stopex::StoreImageName(completed, field, stopex::kExeFileSize);
-  FUZZ_CHECK(field[stopex::kExeFileSize] == 'G');
-  const std::size_t length = std::strlen(field);
-  FUZZ_CHECK(length < stopex::kExeFileSize);
-  for (std::size_t i = 0; i < length; ++i) {
-    const auto c = static_cast<unsigned char>(field[i]);
-    FUZZ_CHECK(c >= 0x20 && c != 0x7F && c != '/');
-    // A C1 control only as a byte of another UTF-8 character: never C2 80-9F.
-    const auto before = i > 0 ? static_cast<unsigned char>(field[i - 1]) : 0u;
-    FUZZ_CHECK(c < 0x80 || c > 0x9F || (before >= 0x80 && before != 0xC2));
+  for (const auto charset : {stopex::NameCharset::Utf8, stopex::NameCharset::Other}) {
+    char field[stopex::kExeFileSize + 1];
+    field[stopex::kExeFileSize] = 'G';  // a guard byte the store must not touch
+    stopex::StoreImageName(completed, field, stopex::kExeFileSize, charset);
+    FUZZ_CHECK(field[stopex::kExeFileSize] == 'G');
+    const std::size_t length = std::strlen(field);
+    FUZZ_CHECK(length < stopex::kExeFileSize);
+    for (std::size_t i = 0; i < length; ++i) {
+      const auto c = static_cast<unsigned char>(field[i]);
+      FUZZ_CHECK(c >= 0x20 && c != 0x7F && c != '/');
+      // A C1 control only as a byte of another UTF-8 character (never C2
+      // 80-9F), and outside UTF-8 never at all.
+      const auto before = i > 0 ? static_cast<unsigned char>(field[i - 1]) : 0u;
+      const bool utf8 = charset == stopex::NameCharset::Utf8;
+      FUZZ_CHECK(c < 0x80 || c > 0x9F || (utf8 && before >= 0x80 && before != 0xC2));
+    }
   }
   return 0;
 }
