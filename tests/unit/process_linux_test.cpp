@@ -51,11 +51,13 @@ class FakeProc : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     SetProcRoot(root_.c_str());
-    // It lists this program, as a /proc of the program's own namespace does
-    // (its status file as a kernel without NSpid writes it; no stat: passed over).
     fs::create_symlink(std::to_string(getpid()), fs::path(root_) / "self");
-    Write(std::to_string(getpid()) + "/status", "Pid:\t" + std::to_string(getpid()) + "\n");
+    ListSelf();
   }
+  // It lists this program, as a /proc of the program's own namespace does
+  // (its status file as a kernel without NSpid writes it; no stat: passed
+  // over), whatever its number, 1 in a PID namespace of its own.
+  void ListSelf() { Write(std::to_string(getpid()) + "/status", "Pid:\t" + std::to_string(getpid()) + "\n"); }
   void TearDown() override {
     SetProcRoot("/proc");
     SetOpenat2Refused(false);
@@ -133,6 +135,7 @@ TEST_F(FakeProc, CountsTheRecordsItCouldNotRead) {
     EXPECT_STREQ(DescribeUnreadProcesses(), refused ? "5 processes could not be read: Invalid cross-device link"
                                                     : "3 processes could not be read: Invalid cross-device link");
     for (const char* pid : {"1", "2", "3", "4", "5", "6", "8", "9"}) fs::remove_all(fs::path(root_) / pid);
+    ListSelf();
   }
   AddProcess(1, "init");
   EXPECT_EQ(Walk(), (Listing{{1, "init"}}));
