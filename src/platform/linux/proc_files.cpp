@@ -79,8 +79,16 @@ void AddRoot(const HeldRoot& root) {
   g_roots[free] = root;
 }
 
+// Whether a file or folder below the root lies on the root's mount: the
+// root of a mount below /proc is something mounted over a process's file
+// or folder. The mount id where the kernel gives it (a user-mode emulator
+// may pass on the flag but not the id: 0, which no /proc mount bears), else
+// the device.
 bool OnRootMount(const HeldRoot& root, const struct statx& seen) {
-  if (root.hasMountId && (seen.stx_mask & STATX_MNT_ID) != 0) return seen.stx_mnt_id == root.mountId;
+  if ((seen.stx_attributes_mask & seen.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0) return false;
+  if (root.hasMountId && (seen.stx_mask & STATX_MNT_ID) != 0 && seen.stx_mnt_id != 0) {
+    return seen.stx_mnt_id == root.mountId;
+  }
   return seen.stx_dev_major == root.deviceMajor && seen.stx_dev_minor == root.deviceMinor;
 }
 
@@ -229,7 +237,7 @@ int OpenRoot() {
     CloseKeepingErrno(fd);
     return -1;
   }
-  root.hasMountId = (seen.stx_mask & STATX_MNT_ID) != 0;
+  root.hasMountId = (seen.stx_mask & STATX_MNT_ID) != 0 && seen.stx_mnt_id != 0;
   root.mountId = seen.stx_mnt_id;
   root.deviceMajor = seen.stx_dev_major;
   root.deviceMinor = seen.stx_dev_minor;
