@@ -169,8 +169,9 @@ const char* DescribeLastError();
 // be learned); null where it shows them all to this user.
 const char* DescribeHiddenProcesses();
 
-// What the last walk could not read, in a few words ("N processes could
-// not be read: REASON"), or null where it read every process it listed.
+// What the last walk, and the wait after it, could not read, in a few words
+// ("N processes could not be read: REASON"), or null where it read every
+// process it listed. A process the wait counts so was not seen to end.
 // A process left out so is not known not to run. Processes the system
 // hides by design (see DescribeHiddenProcesses) are not counted.
 const char* DescribeUnreadProcesses();

@@ -117,8 +117,6 @@ void KillModeEntry(RunState& state) {
 // every handle; then the program's own process, once everything reported
 // so far has been written out.
 void KillModeAfterWalk(RunState& state) {
-  SayWhatWasNotRead(state);
-  if (!state.anyMatched) SayWhatMayBeHidden(state);
   TerminatedProcesses& list = state.terminated;
   if (list.count != 0) WaitForProcesses(list.handles, list.count, kEndingMilliseconds, list.ended);
   for (std::size_t i = 0; i < list.count; ++i) {
@@ -127,6 +125,9 @@ void KillModeAfterWalk(RunState& state) {
     }
     CloseHandle(list.handles[i]);
   }
+  // Once the wait is over: what it could not read is said with the walk's.
+  SayWhatWasNotRead(state);
+  if (!state.anyMatched) SayWhatMayBeHidden(state);
   std::free(list.handles);
   std::free(list.ended);
   std::free(list.processes);

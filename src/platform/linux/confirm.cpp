@@ -256,7 +256,12 @@ bool CheckIdentityForWait(const Pinned& pinned) {
   char exe[32];
   std::snprintf(exe, sizeof exe, "%u/exe", pinned.record.pid);
   struct stat running {};
-  if (fstatat(pinned.rootFd, exe, &running, 0) != 0 && errno == ENOENT) return false;
+  if (fstatat(pinned.rootFd, exe, &running, 0) != 0 && errno == ENOENT) {
+    // It has let go of its memory: ending, but its end is not seen, which
+    // is said (a record not read).
+    CountUnreadAfterWalk(look.error);
+    return false;
+  }
   const int sent = pinned.fd >= 0 ? PidfdSendSignal(pinned.fd, 0) : kill(static_cast<pid_t>(pinned.ownPid), 0);
   return sent == 0 || errno != ESRCH;
 }

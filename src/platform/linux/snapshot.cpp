@@ -155,6 +155,11 @@ const LastEntry* FindLastEntry(std::uint32_t pid) {
   return g_snapshot.open && pid != 0 && current.record.pid == pid ? &current : nullptr;
 }
 
+void CountUnreadAfterWalk(int error) {
+  Snapshot& snapshot = g_snapshot;
+  if (snapshot.unread++ == 0) snapshot.firstUnread = error;
+}
+
 bool CloseSnapshot(Handle handle) {
   if (handle == kNullHandle || handle != g_snapshot.handle || !g_snapshot.open) return false;
   ReleaseRoot(g_snapshot.current.rootFd);

@@ -24,6 +24,10 @@ struct LastEntry {
 // refuse every other id, and kill mode opens a match right after its entry.
 const LastEntry* FindLastEntry(std::uint32_t pid);
 
+// Counts a record of a process the walk listed that could not be read after
+// it, by the wait: DescribeUnreadProcesses says it with the walk's.
+void CountUnreadAfterWalk(int error);
+
 // Closes the snapshot behind the handle; false when it is not an open snapshot.
 bool CloseSnapshot(Handle handle);
 
