@@ -271,7 +271,7 @@ def check(mode, fault, outcome, truth):
             wrong.append("said to be still ending, but has ended")
         if after > failures + missable and not explained:
             wrong.append(f"{after} target(s) not ended after the run, and only {failures} failure(s) reported")
-        if status == 0 and not sigkilled and not missable:
+        if status == 0 and not sigkilled and not missable and not unseen:
             wrong.append("status 0, but nothing was terminated")
         if status == 0 and not killed and not lost:
             wrong.append("status 0, but nothing reported Killed")
