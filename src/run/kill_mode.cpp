@@ -126,6 +126,7 @@ void KillModeAfterWalk(RunState& state) {
     CloseHandle(list.handles[i]);
   }
   // Once the wait is over: what it could not read is said with the walk's.
+  if (list.count != 0) state.unread = DescribeUnreadProcesses();
   SayWhatWasNotRead(state);
   if (!state.anyMatched) SayWhatMayBeHidden(state);
   std::free(list.handles);
