@@ -87,7 +87,10 @@ TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
   AddProcess(6, "back\\slash");
   AddProcess(7, "averyveryverylo", 100, "/tmp/averyveryverylongname-of-a-sleeper\0arg\0"s);
   AddProcess(8, "averyveryverylo", 100, "renamed: worker\0"s);
-  fs::create_symlink("/opt/bin/averyveryverylong-binary (deleted)", fs::path(root_) / "8/exe");
+  // The link leads to a file from its folder, as the kernel's does to a
+  // deleted executable, and names none from anywhere else.
+  Write("opt/averyveryverylong-binary (deleted)", "");
+  fs::create_symlink("../opt/averyveryverylong-binary (deleted)", fs::path(root_) / "8/exe");
   AddProcess(9, "averyveryverylo");  // a kernel thread: nothing to complete from
   AddProcess(10, "averyveryverylo", 100, "/bin/" + std::string(400, 'a') + "\0"s);
   AddProcess(11, "aaaaaaaaaaaaaaa", 100, "/bin/" + std::string(400, 'a') + "\0"s);

@@ -51,18 +51,21 @@ int OtherThread(int rootFd, std::uint32_t pid, char (&folder)[48]) {
 
 // The kernel marks the path of an executable whose name was deleted; a
 // file's own name may end so too. The mark is the kernel's unless the path,
-// mark and all, is the executable itself.
-std::string_view WithoutDeletedMark(int rootFd, const char* exeLink, char* path, std::size_t length) {
+// mark and all, is the executable itself: 0 with the path without the
+// kernel's mark, or the errno where which it is could not be told.
+int WithoutDeletedMark(int rootFd, const char* exeLink, char* path, std::size_t length, std::string_view* text) {
   constexpr std::string_view kDeleted = " (deleted)";
-  std::string_view text{path, length};
-  if (!text.ends_with(kDeleted) || text.size() == kDeleted.size()) return text;
+  *text = {path, length};
+  if (!text->ends_with(kDeleted) || text->size() == kDeleted.size()) return 0;
   path[length] = '\0';
   struct stat running {};
   struct stat named {};
-  const bool itself = fstatat(rootFd, exeLink, &running, 0) == 0 && stat(path, &named) == 0 &&
-                      running.st_dev == named.st_dev && running.st_ino == named.st_ino;
-  if (!itself) text.remove_suffix(kDeleted.size());
-  return text;
+  if (fstatat(rootFd, exeLink, &running, 0) != 0) return errno;
+  const bool found = stat(path, &named) == 0;
+  if (!found && errno != ENOENT && errno != ENOTDIR) return errno;
+  const bool itself = found && running.st_dev == named.st_dev && running.st_ino == named.st_ino;
+  if (!itself) text->remove_suffix(kDeleted.size());
+  return 0;
 }
 
 }  // namespace
@@ -84,7 +87,7 @@ int ReadCompletedName(int rootFd, const char* folder, std::string_view kernelNam
   if (n < 0 && errno != EACCES && errno != EPERM && errno != ENOENT) return errno;
   std::string_view exePath;
   if (n > 0 && static_cast<std::size_t>(n) < sizeof exe) {
-    exePath = WithoutDeletedMark(rootFd, path, exe, static_cast<std::size_t>(n));
+    if (const int error = WithoutDeletedMark(rootFd, path, exe, static_cast<std::size_t>(n), &exePath)) return error;
   }
   StoreImageName(CompleteName(kernelName, argument, exePath), name, sizeof name, LocaleCharset());
   return 0;

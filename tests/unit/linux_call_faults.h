@@ -1,0 +1,54 @@
+// Failing the Linux backend's calls into the C library on a test's word. The
+// backend's test executable is linked with --wrap for each call named here,
+// so that the backend's references reach wrappers that make the real call
+// unless a fault is set for it. A fault set also fails the test's own calls
+// of that name until it is cleared: set one, make the call under test, clear.
+#pragma once
+
+namespace stopex::faults {
+
+enum class Call {
+  Open,       // open, and openat below a /proc root
+  Openat2,    // the openat2 system call
+  Statx,
+  Fstat,      // fstat, fstatat
+  Fstatfs,
+  Stat,
+  Read,
+  Readlink,   // readlink, readlinkat
+  Getdents,   // the getdents64 system call
+  Opendir,    // opendir, fdopendir
+  Readdir,
+  Rlimit,     // getrlimit, setrlimit
+  Kill,
+  Poll,
+  PidfdOpen,
+  PidfdSignal,
+  Getgroups,
+  Faccessat,
+  Nanosleep,
+  Count
+};
+
+// The call fails with error from its nth call after this one on (1: the
+// next), times times (0: every time); a call that lists returns null.
+void Fail(Call call, int error, int nth = 1, int times = 1);
+
+// No call fails from here on; the counts start again from 0.
+void Clear();
+
+// How many calls of the kind were made since the last Clear.
+int Calls(Call call);
+
+// The name of a kind, as a failed row names it.
+const char* NameOf(Call call);
+
+// Clears when it goes out of scope: a fault never outlives its test.
+struct Cleared {
+  Cleared() { Clear(); }
+  ~Cleared() { Clear(); }
+  Cleared(const Cleared&) = delete;
+  Cleared& operator=(const Cleared&) = delete;
+};
+
+}  // namespace stopex::faults
