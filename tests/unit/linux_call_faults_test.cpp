@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/wait.h>
+
 #include "fake_proc.h"
 #include "linux_call_faults.h"
 #include "platform/process_api.h"
@@ -132,6 +134,73 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
   }
 }
 
+
+// Whether the child has ended, as the kernel tells its parent; the child is
+// collected once it has.
+bool Ended(pid_t child, bool wait) {
+  siginfo_t info{};
+  if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT | (wait ? 0 : WNOHANG)) != 0) return false;
+  return info.si_pid == child;
+}
+
+// One child opened, terminated and waited for with a call failed: a failed
+// open or termination leaves it running and does not call it gone; a
+// termination that succeeded ends it; a wait that says it has ended is
+// right, or says what it could not read.
+// Without a call to fail (Call::Count), it counts the calls made.
+std::string KillRow(Call call, int error, int nth, int times, bool noPidfd,
+                    int (*calls)[static_cast<int>(Call::Count)] = nullptr) {
+  const pid_t child = StartChild();
+  if (child <= 0) return "no child";
+  const auto pid = static_cast<std::uint32_t>(child);
+  const Handle snapshot = WalkTo(pid);
+  faults::Clear();
+  if (noPidfd) faults::Fail(Call::PidfdOpen, ENOSYS, 1, 0);
+  if (call != Call::Count) faults::Fail(call, error, nth, times);
+  const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
+  const std::uint32_t openError = handle == kNullHandle ? GetLastError() : 0;
+  const int terminated = handle == kNullHandle ? 0 : TerminateProcess(handle, kTerminateExitCode);
+  const std::uint32_t terminateError = terminated == 0 ? GetLastError() : 0;
+  bool ended = false;
+  if (terminated != 0) WaitForProcesses(&handle, 1, 200, &ended);
+  const bool unreadSaid = DescribeUnreadProcesses() != nullptr;
+  for (int k = 0; calls != nullptr && k < static_cast<int>(Call::Count); ++k) (*calls)[k] = faults::Calls(static_cast<Call>(k));
+  faults::Clear();
+  if (handle != kNullHandle) CloseHandle(handle);
+  CloseHandle(snapshot);
+  const bool gone = error == ENOENT || error == ESRCH;
+  std::string fault;
+  if (handle == kNullHandle && openError == 87 && !gone) fault = "called gone when opened";
+  if (handle != kNullHandle && terminated == 0 && terminateError == 87 && !gone) fault = "called gone when terminated";
+  if (terminated == 0 && Ended(child, false)) fault += " ended though not terminated";
+  if (terminated != 0 && !Ended(child, true)) fault += " terminated but running";
+  if (ended && !Ended(child, false) && !unreadSaid) fault += " waited for but running";
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return fault;
+}
+
+// Each call, failed at each of its calls and from each on, with process
+// descriptors to be had and without.
+TEST(LinuxCallFaults, AFailedCallOfAKillIsNeverAnAnswer) {
+  faults::Cleared cleared;
+  for (const bool noPidfd : {false, true}) {
+    int calls[static_cast<int>(Call::Count)];
+    ASSERT_EQ(KillRow(Call::Count, 0, 1, 1, noPidfd, &calls), "");
+    for (int k = 0; k < static_cast<int>(Call::Count); ++k) {
+      if (noPidfd && static_cast<Call>(k) == Call::PidfdOpen) continue;
+      for (int n = 1; n <= calls[k]; ++n) {
+        for (const int error : {EIO, EACCES, EINVAL, EMFILE, EINTR, ENOENT, ESRCH}) {
+          for (const int times : {1, 0}) {
+            EXPECT_EQ(KillRow(static_cast<Call>(k), error, n, times, noPidfd), "")
+                << faults::NameOf(static_cast<Call>(k)) << " #" << n << (times == 0 ? " on: " : ": ")
+                << std::strerror(error) << (noPidfd ? ", no process descriptors" : "");
+          }
+        }
+      }
+    }
+  }
+}
 
 }  // namespace
 }  // namespace stopex

@@ -51,15 +51,20 @@ int PidfdSendSignal(int fd, int signal) {
 #endif
 }
 
-// A read of the process's files that failed: because the process listed is
-// no longer there (error 87), for want of descriptors, or for a reason of
-// the system's, which never passes for a process that has gone.
-Verdict Unread(int error) {
-  if (SaysGone(error)) return {kErrorInvalidParameter};
-  if (error == EMFILE || error == ENFILE) return {kErrorTooManyOpenFiles};
+// A call on a process that failed for a reason of the system's (a filter
+// may refuse any call with any error): never error 87, which says the
+// process has gone.
+Verdict Failed(int error) {
   const std::uint32_t code = ErrorFromErrno(error);
   return {code == kErrorInvalidParameter ? kErrorGenFailure : code};
 }
+
+// A read of the process's files that failed: because the process listed is
+// no longer there (error 87), or for want of descriptors or another reason.
+Verdict Unread(int error) { return SaysGone(error) ? Verdict{kErrorInvalidParameter} : Failed(error); }
+
+// A signal that was not sent: only ESRCH says the process has gone.
+Verdict Unsignalled(int error) { return error == ESRCH ? Verdict{kErrorInvalidParameter} : Failed(error); }
 
 // The number to open the process by here. Where /proc is of another
 // namespace, the status file names it; whether the process opened so is
@@ -168,7 +173,7 @@ Verdict CheckIdentityForOpen(const Pinned& pinned) {
 const char* DescriptorFailed(int error, std::uint32_t ownPid, Verdict* verdict) {
   if (error == EMFILE || error == ENFILE) return kDescriptorsExhausted;
   if (kill(static_cast<pid_t>(ownPid), 0) == 0) return kDescriptorsRefused;
-  *verdict = {ErrorFromErrno(errno)};
+  *verdict = Unsignalled(errno);
   return nullptr;
 }
 
@@ -200,7 +205,7 @@ const char* PinByDescriptor(const LastEntry& entry, bool certain, Pinned* pinned
 Verdict PinByNumber(const Pinned& pinned, bool certain, const char* noDescriptor) {
   if (!certain) return {kErrorAccessDenied, noDescriptor};
   Verdict verdict = CheckIdentityForOpen(pinned);
-  if (verdict.error == 0 && kill(static_cast<pid_t>(pinned.ownPid), 0) != 0) verdict = {ErrorFromErrno(errno)};
+  if (verdict.error == 0 && kill(static_cast<pid_t>(pinned.ownPid), 0) != 0) verdict = Unsignalled(errno);
   return verdict;
 }
 
@@ -241,7 +246,7 @@ Verdict SignalPinned(const Pinned& pinned, bool beyondSignal) {
   }
   const int sent = pinned.fd >= 0 ? PidfdSendSignal(pinned.fd, SIGKILL)
                                   : kill(static_cast<pid_t>(pinned.ownPid), SIGKILL);
-  return sent == 0 ? Verdict{} : Verdict{ErrorFromErrno(errno)};
+  return sent == 0 ? Verdict{} : Unsignalled(errno);
 }
 
 bool CheckIdentityForWait(const Pinned& pinned) {
