@@ -6,8 +6,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include "fake_proc.h"
@@ -135,34 +138,51 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
 }
 
 
-// Whether the child has ended, as the kernel tells its parent; the child is
-// collected once it has.
-bool Ended(pid_t child, bool wait) {
+// Whether the child has ended, as the kernel tells its parent, which has
+// not collected it.
+bool Ended(pid_t child) {
   siginfo_t info{};
-  if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT | (wait ? 0 : WNOHANG)) != 0) return false;
-  return info.si_pid == child;
+  return waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT | WNOHANG) == 0 && info.si_pid == child;
 }
+
+// Whether it ends within a few seconds: a SIGKILL ends it at once, and the
+// bound only keeps a fault in the test from hanging it.
+bool Ends(pid_t child) {
+  const int fd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
+  pollfd descriptor{fd, POLLIN, 0};
+  const bool ended = fd >= 0 && poll(&descriptor, 1, 10000) > 0;
+  close(fd);
+  return ended;
+}
+
+// How a kill is made: without process descriptors, or from a /proc the
+// test writes for each child (the number it lists the child under).
+struct KillCase {
+  bool noPidfd = false;
+  std::function<std::uint32_t(pid_t child)> list = [](pid_t child) { return static_cast<std::uint32_t>(child); };
+};
 
 // One child opened, terminated and waited for with a call failed: a failed
 // open or termination leaves it running and does not call it gone; a
 // termination that succeeded ends it; a wait that says it has ended is
-// right, or says what it could not read.
-// Without a call to fail (Call::Count), it counts the calls made.
-std::string KillRow(Call call, int error, int nth, int times, bool noPidfd,
+// right, or says what it could not read. Without a call to fail
+// (Call::Count), it counts the calls made.
+std::string KillRow(const KillCase& how, Call call, int error, int nth, int times,
                     int (*calls)[static_cast<int>(Call::Count)] = nullptr) {
   const pid_t child = StartChild();
   if (child <= 0) return "no child";
-  const auto pid = static_cast<std::uint32_t>(child);
+  const std::uint32_t pid = how.list(child);
   const Handle snapshot = WalkTo(pid);
   faults::Clear();
-  if (noPidfd) faults::Fail(Call::PidfdOpen, ENOSYS, 1, 0);
+  if (how.noPidfd) faults::Fail(Call::PidfdOpen, ENOSYS, 1, 0);
   if (call != Call::Count) faults::Fail(call, error, nth, times);
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
   const std::uint32_t openError = handle == kNullHandle ? GetLastError() : 0;
   const int terminated = handle == kNullHandle ? 0 : TerminateProcess(handle, kTerminateExitCode);
   const std::uint32_t terminateError = terminated == 0 ? GetLastError() : 0;
-  bool ended = false;
-  if (terminated != 0) WaitForProcesses(&handle, 1, 200, &ended);
+  bool waited = false;
+  if (terminated != 0) WaitForProcesses(&handle, 1, 50, &waited);
+  const bool ended = Ended(child);
   const bool unreadSaid = DescribeUnreadProcesses() != nullptr;
   for (int k = 0; calls != nullptr && k < static_cast<int>(Call::Count); ++k) (*calls)[k] = faults::Calls(static_cast<Call>(k));
   faults::Clear();
@@ -172,33 +192,65 @@ std::string KillRow(Call call, int error, int nth, int times, bool noPidfd,
   std::string fault;
   if (handle == kNullHandle && openError == 87 && !gone) fault = "called gone when opened";
   if (handle != kNullHandle && terminated == 0 && terminateError == 87 && !gone) fault = "called gone when terminated";
-  if (terminated == 0 && Ended(child, false)) fault += " ended though not terminated";
-  if (terminated != 0 && !Ended(child, true)) fault += " terminated but running";
-  if (ended && !Ended(child, false) && !unreadSaid) fault += " waited for but running";
+  if (terminated == 0 && ended) fault += " ended though not terminated";
+  if (waited && !ended && !unreadSaid && !gone) fault += " waited for but running";
+  if (terminated != 0 && !Ends(child)) fault += " terminated but running";
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
   return fault;
 }
 
-// Each call, failed at each of its calls and from each on, with process
-// descriptors to be had and without.
-TEST(LinuxCallFaults, AFailedCallOfAKillIsNeverAnAnswer) {
-  faults::Cleared cleared;
-  for (const bool noPidfd : {false, true}) {
-    int calls[static_cast<int>(Call::Count)];
-    ASSERT_EQ(KillRow(Call::Count, 0, 1, 1, noPidfd, &calls), "");
-    for (int k = 0; k < static_cast<int>(Call::Count); ++k) {
-      if (noPidfd && static_cast<Call>(k) == Call::PidfdOpen) continue;
-      for (int n = 1; n <= calls[k]; ++n) {
-        for (const int error : {EIO, EACCES, EINVAL, EMFILE, EINTR, ENOENT, ESRCH}) {
-          for (const int times : {1, 0}) {
-            EXPECT_EQ(KillRow(static_cast<Call>(k), error, n, times, noPidfd), "")
-                << faults::NameOf(static_cast<Call>(k)) << " #" << n << (times == 0 ? " on: " : ": ")
-                << std::strerror(error) << (noPidfd ? ", no process descriptors" : "");
-          }
+// Each call of the kill, failed at each of its calls and from each on.
+void KillEachCallFailed(const KillCase& how) {
+  int calls[static_cast<int>(Call::Count)];
+  ASSERT_EQ(KillRow(how, Call::Count, 0, 1, 1, &calls), "");
+  for (int k = 0; k < static_cast<int>(Call::Count); ++k) {
+    if (how.noPidfd && static_cast<Call>(k) == Call::PidfdOpen) continue;
+    for (int n = 1; n <= calls[k]; ++n) {
+      for (const int error : {EIO, EACCES, EINVAL, EMFILE, EINTR, ENOENT, ESRCH}) {
+        for (const int times : {1, 0}) {
+          EXPECT_EQ(KillRow(how, static_cast<Call>(k), error, n, times), "")
+              << faults::NameOf(static_cast<Call>(k)) << " #" << n << (times == 0 ? " on: " : ": ")
+              << std::strerror(error) << (how.noPidfd ? ", no process descriptors" : "");
         }
       }
     }
+  }
+}
+
+TEST(LinuxCallFaults, AFailedCallOfAKillIsNeverAnAnswer) {
+  faults::Cleared cleared;
+  KillEachCallFailed({});
+  KillEachCallFailed({.noPidfd = true});
+}
+
+// Where /proc shows the namespace above, the child is listed under another
+// number, which its process descriptor must confirm (its fdinfo).
+TEST_F(FakeProc, AFailedCallOfAKillIsNeverAnAnswerWhereProcShowsAnotherNamespace) {
+  faults::Cleared cleared;
+  const std::uint32_t listed = 7000001;
+  const std::string self = std::to_string(getpid());
+  Write(self + "/status", "Pid:\t" + std::to_string(listed + 1) + "\nNSpid:\t" + std::to_string(listed + 1) + "\t" + self + "\n");
+  for (int fd = 3; fd < 64; ++fd) Write(self + "/fdinfo/" + std::to_string(fd), "Pid:\t" + std::to_string(listed) + "\n");
+  KillEachCallFailed({.list = [&](pid_t child) {
+    std::ifstream real("/proc/" + std::to_string(child) + "/stat");
+    const std::string line(std::istreambuf_iterator<char>(real), {});
+    const std::string dir = std::to_string(listed);
+    Write(dir + "/stat", dir + line.substr(line.find(' ')));
+    Write(dir + "/cmdline", "");
+    Write(dir + "/status", "Pid:\t" + dir + "\nNSpid:\t" + dir + "\t" + std::to_string(child) + "\n");
+    return listed;
+  }});
+}
+
+// A look at /proc itself that fails says why, not what /proc is.
+TEST(LinuxCallFaults, ALookAtProcThatFailsSaysWhy) {
+  faults::Cleared cleared;
+  for (const Call call : {Call::Fstatfs, Call::Fstat}) {
+    faults::Fail(call, EIO);
+    EXPECT_EQ(BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0), kInvalidHandleValue);
+    faults::Clear();
+    EXPECT_STREQ(DescribeLastError(), "/proc: Input/output error") << faults::NameOf(call);
   }
 }
 
