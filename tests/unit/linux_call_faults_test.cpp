@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include <grp.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -251,6 +252,31 @@ TEST(LinuxCallFaults, ALookAtProcThatFailsSaysWhy) {
     EXPECT_EQ(BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0), kInvalidHandleValue);
     faults::Clear();
     EXPECT_STREQ(DescribeLastError(), "/proc: Input/output error") << faults::NameOf(call);
+  }
+}
+
+// Where a group sees every process, the program's groups that cannot be
+// read leave unknown whether any is hidden from it.
+TEST_F(FakeProc, GroupsThatCannotBeReadLeaveHidingUnknown) {
+  faults::Cleared cleared;
+  Write(std::to_string(getpid()) + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2,gid=3999999999\n");
+  const std::string unknown = "whether /proc hides other users' processes is unknown: the groups of this process: ";
+  faults::Fail(Call::Getgroups, EIO);
+  const char* why = DescribeHiddenProcesses();
+  faults::Clear();
+  EXPECT_EQ(why != nullptr ? why : "", unknown + "Input/output error");
+  // The second call, which reads them, where there are some: set in a child, as root may.
+  if (geteuid() == 0) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const gid_t groups[] = {3999999998};
+      const bool set = setgroups(1, groups) == 0;
+      faults::Fail(Call::Getgroups, ENOMEM, 2);
+      std::_Exit(set && DescribeHiddenProcesses() == unknown + "Cannot allocate memory" ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
   }
 }
 

@@ -157,6 +157,13 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
   }
   Write(self + "/status", "CapEff:\t0000000000080000\n");
   EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+  // Whether it may trace them cannot be read: whether any are hidden is not known.
+  fs::remove(fs::path(root_) / self / "status");
+  fs::create_directory(fs::path(root_) / self / "status");
+  ASSERT_NE(DescribeHiddenProcesses(), nullptr);
+  EXPECT_EQ(std::string(DescribeHiddenProcesses())
+                .rfind("whether /proc hides other users' processes is unknown: " + root_ + "/self/status: ", 0),
+            0u);
 }
 
 // The program's own number is read from the link of the /proc the backend

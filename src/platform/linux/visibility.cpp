@@ -23,16 +23,28 @@ namespace {
 
 // Whether the program is a member of the group, as the kernel's check of
 // the gid= option asks it.
-bool InGroup(std::uint32_t gid) {
-  if (getegid() == gid) return true;
+enum class Member { Yes, No, Unknown };
+Member InGroup(std::uint32_t gid) {
+  if (getegid() == gid) return Member::Yes;
   const int most = getgroups(0, nullptr);
-  if (most <= 0) return false;
+  if (most <= 0) return most == 0 ? Member::No : Member::Unknown;
   auto* groups = static_cast<gid_t*>(Resize(nullptr, static_cast<std::size_t>(most), sizeof(gid_t)));
   const int count = getgroups(most, groups);
+  const int error = errno;
   const std::span<const gid_t> filled(groups, count > 0 ? static_cast<std::size_t>(count) : 0);
   const bool member = std::ranges::find(filled, static_cast<gid_t>(gid)) != filled.end();
   std::free(groups);
-  return member;
+  errno = error;
+  return count < 0 ? Member::Unknown : member ? Member::Yes : Member::No;
+}
+
+// Whether /proc hides anything could not be learned: what could not be read.
+Hiding Unknown(const char* what, const char** why) {
+  static char reason[384];
+  std::snprintf(reason, sizeof reason, "whether /proc hides other users' processes is unknown: %s: %s", what,
+                std::strerror(errno));
+  *why = reason;
+  return Hiding::Unknown;
 }
 
 }  // namespace
@@ -46,17 +58,19 @@ Hiding LookForHiding(const char** why) {
     ParseProcMountLine(line, ProcRoot(), static_cast<ProcMount*>(context));
   };
   *why = nullptr;
-  if (!ReadProcLines("self/mountinfo", kMountLineMost, &buffer, take, &mount)) {
-    static char reason[128];
-    std::snprintf(reason, sizeof reason, "whether /proc hides other users' processes is unknown: %s/self/mountinfo: %s",
-                  ProcRoot(), std::strerror(errno));
-    *why = reason;
-    return Hiding::Unknown;
-  }
-  if (!mount.found || !mount.hidesOthers || (mount.hasGid && InGroup(mount.gid))) return Hiding::None;
+  char file[256];
+  std::snprintf(file, sizeof file, "%s/self/mountinfo", ProcRoot());
+  if (!ReadProcLines("self/mountinfo", kMountLineMost, &buffer, take, &mount)) return Unknown(file, why);
+  if (!mount.found || !mount.hidesOthers) return Hiding::None;
+  const Member member = mount.hasGid ? InGroup(mount.gid) : Member::No;
+  if (member == Member::Unknown) return Unknown("the groups of this process", why);
+  if (member == Member::Yes) return Hiding::None;
+  // One that may trace every process sees them all.
   std::string_view text;
   StatusFields self;
-  if (ReadProcFile("self/status", kStatusFileMost, &buffer, &text)) ParseStatus(text, &self);
+  std::snprintf(file, sizeof file, "%s/self/status", ProcRoot());
+  if (!ReadProcFile("self/status", kStatusFileMost, &buffer, &text)) return Unknown(file, why);
+  ParseStatus(text, &self);
   if (self.mayTrace) return Hiding::None;
   *why = "/proc is mounted with hidepid: other users' processes are hidden from this one";
   return Hiding::Others;
