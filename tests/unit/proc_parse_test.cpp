@@ -222,6 +222,10 @@ TEST(StoreImageName, KeepsLettersButShowsWhatATerminalActsOnAsQuestionMarks) {
       {"\xe0\x80\x80\xed\xa0\x80", "\xe0??\xed\xa0?"},  // an overlong form, a surrogate
       {"\xf0\x80\x80\x9b\xf4\x90\x80\x80", "\xf0???\xf4???"},  // past U+10FFFF
       {"\xc2\xa0\xc2", "\xc2\xa0\xc2"},
+      // Each first and last lead byte, with a second byte a C1 control would be alone.
+      {"\xdf\x80\xe0\xa0\x80", "\xdf\x80\xe0\xa0\x80"},
+      {"\xef\x80\x80\xf0\x90\x80\x80", "\xef\x80\x80\xf0\x90\x80\x80"},
+      {"\xf4\x8f\x80\x80\xc2\x9f", "\xf4\x8f\x80\x80?"},
       {"0123456789abcdefgh", "0123456789abcde"},  // cut to the field
       {"0123456789abcdef", "0123456789abcde"},    // one byte more than fits
       {"", ""},
@@ -254,7 +258,7 @@ TEST(CharsetOfLocaleName, IsUtf8OnlyWhereTheNameSaysSo) {
   } cases[] = {
       {"en_US.UTF-8", NameCharset::Utf8}, {"C.utf8", NameCharset::Utf8},
       {"de_DE.Utf-8@euro", NameCharset::Utf8}, {"C.UTF-8-1", NameCharset::Other},
-      {"C.utf", NameCharset::Other}, {"ja_JP.eucJP", NameCharset::Other},
+      {"C.utf", NameCharset::Other}, {"C.utfx", NameCharset::Other}, {"ja_JP.eucJP", NameCharset::Other},
       {"en_US", NameCharset::Other}, {"POSIX", NameCharset::Other},
       {"utf8", NameCharset::Other}, {"", NameCharset::Other}, {nullptr, NameCharset::Other},
   };

@@ -70,10 +70,12 @@ TEST(ReduceTargetName, ReadsPosixPathsWithSlashesAlone) {
       {std::string(300, 'a') + ".exe", std::string(300, 'a') + ".exe"},
   };
   for (const auto& c : cases) {
-    char result[kTargetNameSize];
+    char result[kTargetNameSize + 1];
+    result[kTargetNameSize] = 'Z';
     const std::size_t length = ReduceTargetName(c.argument.c_str(), NoLeadBytes, result, PathRules::Posix);
     EXPECT_EQ(length, c.expected.size()) << c.argument;
     EXPECT_EQ(std::string(result), c.expected.substr(0, kTargetNameMax)) << c.argument;
+    EXPECT_EQ(result[kTargetNameSize], 'Z') << "written past the room it was given";
   }
   EXPECT_FALSE(MatchImageName("ZQFOO\\ZQBAR", "ZQBAR", NoLeadBytes, PathRules::Posix));
   EXPECT_FALSE(MatchImageName("ZQDIR\\", "", NoLeadBytes, PathRules::Posix));
