@@ -274,6 +274,7 @@ void WaitForProcesses(const Handle* processes, std::size_t count, std::uint32_t 
                       bool* ended) {
   const bool fails = fake::Log("WaitForProcesses " + std::to_string(count) + " " + std::to_string(milliseconds));
   ++g_system.waits;
+  if (g_system.unreadByWait != nullptr) g_system.unreadText = g_system.unreadByWait;
   for (std::size_t i = 0; i < count; ++i) {
     if (fails) {  // the wait failed: nothing is known to have ended
       ended[i] = false;

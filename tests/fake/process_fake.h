@@ -33,6 +33,7 @@ struct FakeSystem {
                                        // 0 renders true names as 1252 does
   const char* hiddenText = nullptr;     // what DescribeHiddenProcesses says
   const char* unreadText = nullptr;     // what DescribeUnreadProcesses says
+  const char* unreadByWait = nullptr;   // what it says once a wait has been made, where set
   bool slashSwitches = true;           // "/" introduces switches, as on Windows; false as on Linux
   bool testSwitchNeedsTarget = false;  // -t with no target is a usage error, as on Linux; false as on Windows
   bool windowsPaths = true;            // "\" and "C:" are path syntax, as on Windows; false as on Linux

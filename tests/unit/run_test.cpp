@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fake_run.h"
+#include "platform/exit_status.h"
 #include "run/report.h"
 
 namespace stopex {
@@ -133,6 +134,10 @@ TEST(RunDriver, SaysWhatTheWalkCouldNotRead) {
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, c.err) << c.out;
   }
+  // What only the wait after the walk could not read is said too.
+  Script({{1, "x.exe"}, {2, "z.exe"}});
+  fake::System().unreadByWait = "1 process could not be read: Input/output error";
+  EXPECT_EQ(RunFake(Options("x.exe")).err, "stopex: 1 process could not be read: Input/output error\n");
 }
 
 TEST(RunDriver, NeverCallsThroughAMissingEntryPoint) {
@@ -197,15 +202,17 @@ TEST(RunDriver, SaysSoWhenStandardOutputCannotBeWritten) {
     RunOptions options;
     int status;
     std::vector<std::uint32_t> terminated;
+    const char* own = "stopex.exe";  // the program's own name
   };
   const Case cases[] = {{Options(nullptr), 1, {}},
                         {Options("x.exe", 1), 0, {}},
                         {Options("y.exe", 1), 1, {}},
                         {Options("x.exe"), 0, {7}},
-                        {Options("y.exe"), 1, {}}};
+                        {Options("y.exe"), 1, {}},
+                        {Options("x.exe"), kExitTerminatedItself, {7, 4242}, "x.exe"}};  // said before it ends itself, once
   for (const Case& c : cases) {
     for (const bool buffered : {false, true}) {
-      Script({{7, "x.exe"}, {8, "z.exe"}});
+      Script({{7, "x.exe"}, {8, "z.exe"}, {4242, c.own}});
       const char* path = "stopex-output-test.tmp";  // in the test's own folder
       std::FILE* made = std::fopen(path, "w");
       ASSERT_NE(made, nullptr);
