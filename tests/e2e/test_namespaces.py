@@ -10,10 +10,11 @@ import json
 import os
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
-from harness import STOPEX, Sleepers, TestCase, killed, run, state, unique
+from harness import SLEEPER, STOPEX, Sleepers, TestCase, killed, run, state, unique
 
 HERE = os.path.abspath(__file__)
 with open(STOPEX, "rb") as program:
@@ -208,6 +209,24 @@ def covered(name, stage):
         return found, {"victim runs": victim.poll() is None}
 
 
+def elsewhere(name, stage):
+    """A program whose own file's name ends in " (deleted)", run from a folder
+    that only its own mount namespace sees: whether the path the kernel gives
+    names the program is asked where the program sees it."""
+    long = name + "-averyverylongname"
+    with Sleepers() as sleepers:
+        folder = tempfile.mkdtemp(dir=sleepers.folder)
+        start = 'mount -t tmpfs none "$1" && cp "$2" "$1/$3 (deleted)" && exec -a x "$1/$3 (deleted)"'
+        process = subprocess.Popen(["unshare", "--mount", "bash", "-c", start, "bash", folder, SLEEPER, long],
+                                   stdin=subprocess.DEVNULL)
+        sleepers.processes.append(process)
+        deadline = time.monotonic() + 60  # only keeps a fault from hanging the test
+        while state(process.pid) != b"S" or not os.readlink(f"/proc/{process.pid}/exe").endswith(" (deleted)"):
+            assert time.monotonic() < deadline, "the program did not start"
+            time.sleep(0.01)
+        return outcomes(run([long]), run([long + " (deleted)", "-t"])), {"it runs": process.poll() is None}
+
+
 def no_proc(name, stage):
     """An empty file system in place of /proc, in a mount namespace of its own."""
     if stage == "outer":
@@ -230,6 +249,7 @@ CASES = [
     (threads, False, lambda n: [[0, n.upper() + " was running ", ""], [0, n.upper() + " Killed.", ""]]),
     (covered, False, lambda n: [[1, n.upper() + " wasn't running ", COVERED], [1, "", COVERED]] * 9),
     (no_proc, False, lambda n: [[1, "", NO_LIST]] * 4),
+    (elsewhere, False, lambda n: [[1, "", ""], [0, n.upper() + "-AVERYVERYLONGNAME (DELETED) was running ", ""]]),
 ]
 
 

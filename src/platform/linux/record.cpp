@@ -49,20 +49,26 @@ int OtherThread(int rootFd, std::uint32_t pid, char (&folder)[48]) {
   return thread != 0 ? 0 : error != 0 ? error : ENOENT;
 }
 
+// Whether a look at a path that failed so says that no file bears it.
+bool NamesNoFile(int error) { return error == ENOENT || error == ENOTDIR || error == ELOOP || error == ENAMETOOLONG; }
+
 // The kernel marks the path of an executable whose name was deleted; a
 // file's own name may end so too. The mark is the kernel's unless the path,
-// mark and all, is the executable itself: 0 with the path without the
+// mark and all, is the executable itself, as the process sees it (below its
+// own root, in its own mount namespace): 0 with the path without the
 // kernel's mark, or the errno where which it is could not be told.
-int WithoutDeletedMark(int rootFd, const char* exeLink, char* path, std::size_t length, std::string_view* text) {
+int WithoutDeletedMark(int rootFd, const char* folder, char* path, std::size_t length, std::string_view* text) {
   constexpr std::string_view kDeleted = " (deleted)";
   *text = {path, length};
   if (!text->ends_with(kDeleted) || text->size() == kDeleted.size()) return 0;
-  path[length] = '\0';
+  char seen[4160];
+  std::snprintf(seen, sizeof seen, "%s/exe", folder);
   struct stat running {};
   struct stat named {};
-  if (fstatat(rootFd, exeLink, &running, 0) != 0) return errno;
-  const bool found = stat(path, &named) == 0;
-  if (!found && errno != ENOENT && errno != ENOTDIR) return errno;
+  if (fstatat(rootFd, seen, &running, 0) != 0) return errno;
+  std::snprintf(seen, sizeof seen, "%s/root%.*s", folder, static_cast<int>(length), path);
+  const bool found = path[0] == '/' && fstatat(rootFd, seen, &named, 0) == 0;
+  if (!found && path[0] == '/' && !NamesNoFile(errno)) return errno;
   const bool itself = found && running.st_dev == named.st_dev && running.st_ino == named.st_ino;
   if (!itself) text->remove_suffix(kDeleted.size());
   return 0;
@@ -87,7 +93,7 @@ int ReadCompletedName(int rootFd, const char* folder, std::string_view kernelNam
   if (n < 0 && errno != EACCES && errno != EPERM && errno != ENOENT) return errno;
   std::string_view exePath;
   if (n > 0 && static_cast<std::size_t>(n) < sizeof exe) {
-    if (const int error = WithoutDeletedMark(rootFd, path, exe, static_cast<std::size_t>(n), &exePath)) return error;
+    if (const int error = WithoutDeletedMark(rootFd, folder, exe, static_cast<std::size_t>(n), &exePath)) return error;
   }
   StoreImageName(CompleteName(kernelName, argument, exePath), name, sizeof name, LocaleCharset());
   return 0;
