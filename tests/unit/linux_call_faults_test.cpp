@@ -289,5 +289,30 @@ TEST_F(FakeProc, GroupsThatCannotBeReadLeaveHidingUnknown) {
   }
 }
 
+// Where /proc refuses other users' processes by design (hidepid=noaccess),
+// a refusal of a process of this user's own is none of its doing, and is
+// said; where it leaves theirs out, no refusal is its doing.
+TEST_F(FakeProc, ARefusalIsTakenForHidepidsOnlyOfAnotherUsersProcess) {
+  faults::Cleared cleared;
+  AddProcess(1, "mine");
+  AddProcess(2, "theirs");
+  ASSERT_EQ(chown((root_ + "/2").c_str(), 4000, 4000), 0);
+  for (const std::string mode : {"noaccess", "invisible"}) {
+    Write(std::to_string(getpid()) + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=" + mode + "\n");
+    const ProcessApi api = BindProcessApi();
+    ProcessEntry entry;
+    entry.dwSize = ProcessEntrySize();
+    const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+    faults::Fail(Call::Openat2, EACCES, 1, 0);  // each record refused, this program's own too
+    faults::Fail(Call::Open, EACCES, 1, 0);
+    EXPECT_EQ(api.Process32First(snapshot, &entry), 0);
+    faults::Clear();
+    const char* unread = DescribeUnreadProcesses();
+    EXPECT_STREQ(unread, mode == "noaccess" ? "2 processes could not be read: Permission denied"
+                                            : "3 processes could not be read: Permission denied");
+    CloseHandle(snapshot);
+  }
+}
+
 }  // namespace
 }  // namespace stopex

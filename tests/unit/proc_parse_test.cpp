@@ -145,28 +145,36 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
   const std::string proc = "22 1 0:21 / /proc rw,nosuid shared:12 - proc proc ";
   const struct {
     std::string mountinfo;
-    bool found, hidesOthers, hasGid;
+    bool found;
+    HidePid hidePid;
+    bool hasGid;
     std::uint32_t gid;
     std::string mountPoint = "/proc";
   } cases[] = {
-      {proc + "rw\n", true, false, false, 0},
-      {proc + "rw,hidepid=invisible,gid=27\n", true, true, true, 27},
-      {proc + "rw,hidepid=2\n", true, true, false, 0},
-      {proc + "rw,hidepid=off\n", true, false, false, 0},
-      {proc + "rw,hidepid=2\n" + proc + "rw\n", true, false, false, 0},  // mounted again on top
-      {"30 1 0:40 / /proc rw - tmpfs none rw\n", false, false, false, 0},
-      {"23 1 0:21 / /proc/sys rw - proc proc rw,hidepid=2\n", false, false, false, 0},
-      {"23 1 0:21 / /pro\\143 rw - proc proc rw,hidepid=2\n", true, true, false, 0},  // escaped
+      {proc + "rw\n", true, HidePid::Off, false, 0},
+      {proc + "rw,hidepid=invisible,gid=27\n", true, HidePid::Invisible, true, 27},
+      {proc + "rw,hidepid=2\n", true, HidePid::Invisible, false, 0},
+      {proc + "rw,hidepid=off\n", true, HidePid::Off, false, 0},
+      {proc + "rw,hidepid=0\n", true, HidePid::Off, false, 0},
+      {proc + "rw,hidepid=noaccess\n", true, HidePid::NoAccess, false, 0},
+      {proc + "rw,hidepid=1\n", true, HidePid::NoAccess, false, 0},
+      {proc + "rw,hidepid=ptraceable,gid=5\n", true, HidePid::Ptraceable, true, 5},
+      {proc + "rw,hidepid=4\n", true, HidePid::Ptraceable, false, 0},
+      {proc + "rw,hidepid=8\n", true, HidePid::Invisible, false, 0},  // one this does not know hides
+      {proc + "rw,hidepid=2\n" + proc + "rw\n", true, HidePid::Off, false, 0},  // mounted again on top
+      {"30 1 0:40 / /proc rw - tmpfs none rw\n", false, HidePid::Off, false, 0},
+      {"23 1 0:21 / /proc/sys rw - proc proc rw,hidepid=2\n", false, HidePid::Off, false, 0},
+      {"23 1 0:21 / /pro\\143 rw - proc proc rw,hidepid=2\n", true, HidePid::Invisible, false, 0},  // escaped
       // A blank, a tab and a backslash are escaped; a backslash and digits are text.
-      {"23 1 0:21 / /a\\040b\\011\\134 rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/a b\t\\"},
-      {"23 1 0:21 / /a\\134040 rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/a\\040"},
-      {"23 1 0:21 / /a\\040 rw - proc proc rw,hidepid=2\n", false, false, false, 0, "/a\\040"},
-      {"23 1 0:21 / /run/1000/proc rw - proc proc rw,hidepid=2\n", true, true, false, 0, "/run/1000/proc"},
-      {"24 1 0:21 / /prod rw - proc proc rw,hidepid=2\n", false, false, false, 0},  // as long, not the same
-      {proc + "rw,hidepid=2,gid=4294967295\n", true, true, true, 4294967295u},
-      {proc + "rw,hidepid=2,gid=4294967296\n", true, true, false, 0},
-      {"23 1 0:21 / /proc rw - proc", false, false, false, 0},
-      {"", false, false, false, 0},
+      {"23 1 0:21 / /a\\040b\\011\\134 rw - proc proc rw,hidepid=2\n", true, HidePid::Invisible, false, 0, "/a b\t\\"},
+      {"23 1 0:21 / /a\\134040 rw - proc proc rw,hidepid=2\n", true, HidePid::Invisible, false, 0, "/a\\040"},
+      {"23 1 0:21 / /a\\040 rw - proc proc rw,hidepid=2\n", false, HidePid::Off, false, 0, "/a\\040"},
+      {"23 1 0:21 / /run/1000/proc rw - proc proc rw,hidepid=2\n", true, HidePid::Invisible, false, 0, "/run/1000/proc"},
+      {"24 1 0:21 / /prod rw - proc proc rw,hidepid=2\n", false, HidePid::Off, false, 0},  // as long, not the same
+      {proc + "rw,hidepid=2,gid=4294967295\n", true, HidePid::Invisible, true, 4294967295u},
+      {proc + "rw,hidepid=2,gid=4294967296\n", true, HidePid::Invisible, false, 0},
+      {"23 1 0:21 / /proc rw - proc", false, HidePid::Off, false, 0},
+      {"", false, HidePid::Off, false, 0},
   };
   for (const auto& c : cases) {
     ProcMount mount;
@@ -176,10 +184,21 @@ TEST(ParseProcMount, ReadsTheOptionsOfTheMountOnTop) {
       p = end + 1;
     }
     EXPECT_EQ(mount.found, c.found) << c.mountinfo;
-    EXPECT_EQ(mount.hidesOthers, c.hidesOthers) << c.mountinfo;
+    EXPECT_EQ(mount.hidePid, c.hidePid) << c.mountinfo;
     EXPECT_EQ(mount.hasGid, c.hasGid) << c.mountinfo;
     EXPECT_EQ(mount.gid, c.gid) << c.mountinfo;
   }
+}
+
+// Only a map of every id to itself is the first user namespace's.
+TEST(MapsEveryIdToItself, OnlyTheFirstUserNamespacesMap) {
+  EXPECT_TRUE(MapsEveryIdToItself("         0          0 4294967295\n"));
+  EXPECT_FALSE(MapsEveryIdToItself("         0      65534          1\n"));
+  EXPECT_FALSE(MapsEveryIdToItself("         0          0 4294967294\n"));
+  EXPECT_FALSE(MapsEveryIdToItself("         1          1 4294967295\n"));
+  EXPECT_FALSE(MapsEveryIdToItself("0 0 4294967295\n1 1 1\n"));
+  EXPECT_FALSE(MapsEveryIdToItself("0 0 4294967295"));  // cut before its end
+  EXPECT_FALSE(MapsEveryIdToItself(""));
 }
 
 TEST(CompleteName, CompletesOnlyANameTheKernelCut) {

@@ -155,8 +155,23 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_EQ(status, 0);
   }
+  // Where only what may be traced is shown, the group sees no more.
+  Write(self + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=ptraceable,gid=" +
+                                 std::to_string(getegid()) + "\n");
+  EXPECT_NE(DescribeHiddenProcesses(), nullptr);
+  // CAP_SYS_PTRACE reaches every process from the first user namespace
+  // only (a kernel without user namespaces has no uid_map).
   Write(self + "/status", "CapEff:\t0000000000080000\n");
   EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+  Write(self + "/uid_map", "         0      65534          1\n");
+  EXPECT_NE(DescribeHiddenProcesses(), nullptr);
+  Write(self + "/uid_map", "         0          0 4294967295\n");
+  EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+  fs::remove(fs::path(root_) / self / "uid_map");
+  fs::create_directory(fs::path(root_) / self / "uid_map");
+  EXPECT_EQ(std::string(DescribeHiddenProcesses() ? DescribeHiddenProcesses() : "")
+                .rfind("whether /proc hides other users' processes is unknown: " + root_ + "/self/uid_map: ", 0),
+            0u);
   // Whether it may trace them cannot be read: whether any are hidden is not known.
   fs::remove(fs::path(root_) / self / "status");
   fs::create_directory(fs::path(root_) / self / "status");

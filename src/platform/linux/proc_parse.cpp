@@ -162,13 +162,23 @@ void ParseProcMountLine(std::string_view line, std::string_view mountPoint, Proc
     const std::string_view option = tail[2].substr(q, comma - q);
     q = comma + 1;
     if (option.substr(0, 8) == "hidepid=") {
-      mount->hidesOthers = option != "hidepid=0" && option != "hidepid=off";
+      const std::string_view value = option.substr(8);
+      mount->hidePid = value == "0" || value == "off"        ? HidePid::Off
+                       : value == "1" || value == "noaccess" ? HidePid::NoAccess
+                       : value == "4" || value == "ptraceable" ? HidePid::Ptraceable
+                                                             : HidePid::Invisible;
     } else if (option.substr(0, 4) == "gid=") {
       std::uint64_t gid = 0;
       mount->hasGid = ReadNumber(option, 4, &gid) && option.size() - 4 <= 10 && gid <= 0xFFFFFFFFu;
       mount->gid = mount->hasGid ? static_cast<std::uint32_t>(gid) : 0;
     }
   }
+}
+
+bool MapsEveryIdToItself(std::string_view uidMap) {
+  std::string_view words[4];
+  return Words(uidMap.substr(0, uidMap.find('\n')), words, 4) == 3 && uidMap.find('\n') == uidMap.size() - 1 &&
+         words[0] == "0" && words[1] == "0" && words[2] == "4294967295";
 }
 
 std::string_view CompleteName(std::string_view kernelName, std::string_view cmdline,

@@ -75,16 +75,25 @@ void ParseStatus(std::string_view text, StatusFields* fields);
 
 // How the proc file system mounted at one place shows processes: its last
 // mount there, the one on top, as a mountinfo file lists it, line by line.
+// How a proc file system treats other users' processes (its hidepid
+// option): shows them; lists them with nothing in them to read (noaccess);
+// leaves them out (invisible); leaves out those this user may not trace,
+// whatever its group (ptraceable).
+enum class HidePid { Off, NoAccess, Invisible, Ptraceable };
 struct ProcMount {
-  bool found = false;     // a proc file system is mounted there
-  bool hidesOthers = false;  // hidepid other than 0: other users' processes are hidden,
-                             // or shown with nothing readable in them
+  bool found = false;  // a proc file system is mounted there
+  HidePid hidePid = HidePid::Off;
   std::uint32_t gid = 0;  // the group that sees them all the same (gid=), 0 for none
   bool hasGid = false;
 };
 // Takes one line of mountinfo (without its line break) into the mount: a
-// later line is a mount on top of an earlier one.
+// later line is a mount on top of an earlier one. A hidepid value this
+// does not know counts as invisible.
 void ParseProcMountLine(std::string_view line, std::string_view mountPoint, ProcMount* mount);
+
+// Whether a uid_map maps every id to itself: the first user namespace's, in
+// which a capability reaches every process.
+bool MapsEveryIdToItself(std::string_view uidMap);
 
 // The name as the process list shows it: the kernel's name, completed from
 // the base name of argv[0] (or of the executable's path) when the kernel cut

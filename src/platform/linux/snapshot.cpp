@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -43,8 +45,14 @@ struct Snapshot {
 };
 Snapshot g_snapshot;
 
-void CountUnread(Snapshot* snapshot, int error) {
-  if (error == EACCES || error == EPERM) {
+// A record refused may be what /proc's hidepid does by design, but never
+// to a process of this user's own, nor where whose it is cannot be told.
+void CountUnread(Snapshot* snapshot, int rootFd, std::uint32_t pid, int error) {
+  char folder[16];
+  std::snprintf(folder, sizeof folder, "%u", pid);
+  struct stat owner {};
+  if ((error == EACCES || error == EPERM) && fstatat(rootFd, folder, &owner, AT_SYMLINK_NOFOLLOW) == 0 &&
+      owner.st_uid != geteuid()) {
     if (snapshot->refused++ == 0) snapshot->firstRefusal = error;
   } else if (snapshot->unread++ == 0) {
     snapshot->firstUnread = error;
@@ -134,7 +142,7 @@ int FillEntry(Handle handle, ProcessEntry* entry, bool first) {
   while (snapshot.next < snapshot.count) {
     const std::uint32_t pid = snapshot.pids[snapshot.next++];
     const int error = ReadRecord(snapshot.current.rootFd, pid, &snapshot.current.record);
-    if (error != 0 && !SaysGone(error)) CountUnread(&snapshot, error);
+    if (error != 0 && !SaysGone(error)) CountUnread(&snapshot, snapshot.current.rootFd, pid, error);
     if (error != 0) continue;
     entry->th32ProcessID = pid;
     std::memcpy(entry->szExeFile, snapshot.current.record.name, sizeof entry->szExeFile);
@@ -170,13 +178,14 @@ bool CloseSnapshot(Handle handle) {
 
 }  // namespace linux_backend
 
-// What the last walk could not read: records refused where /proc hides
-// other users' processes by design are not counted.
+// What the last walk could not read: records of other users' processes
+// refused where /proc refuses them by design (hidepid=noaccess) are not
+// counted.
 const char* DescribeUnreadProcesses() {
   static char text[160];
   const linux_backend::Snapshot& snapshot = linux_backend::g_snapshot;
   const char* why = nullptr;
-  const bool hidden = snapshot.refused != 0 && linux_backend::LookForHiding(&why) == linux_backend::Hiding::Others;
+  const bool hidden = snapshot.refused != 0 && linux_backend::LookForHiding(&why) == linux_backend::Hiding::Refuses;
   const std::size_t count = snapshot.unread + (hidden ? 0 : snapshot.refused);
   if (count == 0) return nullptr;
   const int error = snapshot.unread != 0 ? snapshot.firstUnread : snapshot.firstRefusal;

@@ -61,19 +61,29 @@ Hiding LookForHiding(const char** why) {
   char file[256];
   std::snprintf(file, sizeof file, "%s/self/mountinfo", ProcRoot());
   if (!ReadProcLines("self/mountinfo", kMountLineMost, &buffer, take, &mount)) return Unknown(file, why);
-  if (!mount.found || !mount.hidesOthers) return Hiding::None;
-  const Member member = mount.hasGid ? InGroup(mount.gid) : Member::No;
+  if (!mount.found || mount.hidePid == HidePid::Off) return Hiding::None;
+  // The group gid= names sees them all, unless only what may be traced is shown.
+  const Member member = mount.hasGid && mount.hidePid != HidePid::Ptraceable ? InGroup(mount.gid) : Member::No;
   if (member == Member::Unknown) return Unknown("the groups of this process", why);
   if (member == Member::Yes) return Hiding::None;
-  // One that may trace every process sees them all.
+  // One that may trace every process sees them all: CAP_SYS_PTRACE, held in
+  // the first user namespace (one held in another reaches only its own).
   std::string_view text;
   StatusFields self;
   std::snprintf(file, sizeof file, "%s/self/status", ProcRoot());
   if (!ReadProcFile("self/status", kStatusFileMost, &buffer, &text)) return Unknown(file, why);
   ParseStatus(text, &self);
-  if (self.mayTrace) return Hiding::None;
+  if (self.mayTrace) {
+    std::snprintf(file, sizeof file, "%s/self/uid_map", ProcRoot());
+    // A kernel without user namespaces has no such file: all is the first.
+    if (!ReadProcFile("self/uid_map", kShortFileMost, &buffer, &text)) {
+      if (errno != ENOENT) return Unknown(file, why);
+      return Hiding::None;
+    }
+    if (MapsEveryIdToItself(text)) return Hiding::None;
+  }
   *why = "/proc is mounted with hidepid: other users' processes are hidden from this one";
-  return Hiding::Others;
+  return mount.hidePid == HidePid::NoAccess ? Hiding::Refuses : Hiding::Invisible;
 }
 
 }  // namespace linux_backend

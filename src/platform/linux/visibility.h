@@ -5,9 +5,10 @@
 namespace stopex::linux_backend {
 
 enum class Hiding {
-  None,     // /proc shows this user every process
-  Others,   // it hides other users' processes from this one, by design
-  Unknown,  // whether it does could not be learned
+  None,       // /proc shows this user every process
+  Invisible,  // it leaves other users' processes out, by design
+  Refuses,    // it lists them, and refuses to open them, by design
+  Unknown,    // whether it does could not be learned
 };
 
 // What /proc hides from this user; where that is not None, why in a few
