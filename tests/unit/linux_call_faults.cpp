@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstring>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -24,17 +25,22 @@ struct Fault {
   int error = 0;  // 0: none
   int from = 0;   // the first call that fails, counted since the last Clear
   int until = 0;  // the first that does not again; 0: none
+  const char* where = nullptr;  // else: every call on a path that holds it
 };
 
 Fault g_faults[static_cast<int>(Call::Count)];
 int g_calls[static_cast<int>(Call::Count)];
 
 // Counts the call; true, with errno set, where it is to fail.
-bool Failing(Call call) {
+bool Failing(Call call, const char* path = nullptr) {
   const int kind = static_cast<int>(call);
   const int n = ++g_calls[kind];
   const Fault& fault = g_faults[kind];
-  if (fault.error == 0 || n < fault.from || (fault.until != 0 && n >= fault.until)) return false;
+  if (fault.error == 0) return false;
+  if (fault.where != nullptr ? path == nullptr || std::strstr(path, fault.where) == nullptr
+                             : n < fault.from || (fault.until != 0 && n >= fault.until)) {
+    return false;
+  }
   errno = fault.error;
   return true;
 }
@@ -46,6 +52,8 @@ void Fail(Call call, int error, int nth, int times) {
   const int from = g_calls[kind] + nth;
   g_faults[kind] = Fault{error, from, times == 0 ? 0 : from + times};
 }
+
+void FailWhere(Call call, const char* part, int error) { g_faults[static_cast<int>(call)] = Fault{error, 0, 0, part}; }
 
 void Clear() {
   for (auto& fault : g_faults) fault = Fault{};
@@ -105,30 +113,30 @@ int __real_nanosleep(const struct timespec* length, struct timespec* left);
 
 int __wrap_open64(const char* path, int flags, ...) {
   STOPEX_MODE_ARGUMENT(flags)
-  return Failing(Call::Open) ? -1 : __real_open64(path, flags, mode);
+  return Failing(Call::Open, path) ? -1 : __real_open64(path, flags, mode);
 }
 int __wrap_openat64(int dirFd, const char* path, int flags, ...) {
   STOPEX_MODE_ARGUMENT(flags)
-  return Failing(Call::Open) ? -1 : __real_openat64(dirFd, path, flags, mode);
+  return Failing(Call::Open, path) ? -1 : __real_openat64(dirFd, path, flags, mode);
 }
 int __wrap___openat64_2(int dirFd, const char* path, int flags) {
-  return Failing(Call::Open) ? -1 : __real___openat64_2(dirFd, path, flags);
+  return Failing(Call::Open, path) ? -1 : __real___openat64_2(dirFd, path, flags);
 }
 int __wrap_statx(int dirFd, const char* path, int flags, unsigned mask, struct statx* seen) {
-  return Failing(Call::Statx) ? -1 : __real_statx(dirFd, path, flags, mask, seen);
+  return Failing(Call::Statx, path) ? -1 : __real_statx(dirFd, path, flags, mask, seen);
 }
 int __wrap_fstat64(int fd, struct stat* info) { return Failing(Call::Fstat) ? -1 : __real_fstat64(fd, info); }
 int __wrap_fstatat64(int dirFd, const char* path, struct stat* info, int flags) {
-  return Failing(Call::Fstat) ? -1 : __real_fstatat64(dirFd, path, info, flags);
+  return Failing(Call::Fstat, path) ? -1 : __real_fstatat64(dirFd, path, info, flags);
 }
 int __wrap_fstatfs64(int fd, struct statfs* info) { return Failing(Call::Fstatfs) ? -1 : __real_fstatfs64(fd, info); }
-int __wrap_stat64(const char* path, struct stat* info) { return Failing(Call::Stat) ? -1 : __real_stat64(path, info); }
+int __wrap_stat64(const char* path, struct stat* info) { return Failing(Call::Stat, path) ? -1 : __real_stat64(path, info); }
 ssize_t __wrap_read(int fd, void* data, size_t size) { return Failing(Call::Read) ? -1 : __real_read(fd, data, size); }
 ssize_t __wrap_readlink(const char* path, char* text, size_t size) {
-  return Failing(Call::Readlink) ? -1 : __real_readlink(path, text, size);
+  return Failing(Call::Readlink, path) ? -1 : __real_readlink(path, text, size);
 }
 ssize_t __wrap_readlinkat(int dirFd, const char* path, char* text, size_t size) {
-  return Failing(Call::Readlink) ? -1 : __real_readlinkat(dirFd, path, text, size);
+  return Failing(Call::Readlink, path) ? -1 : __real_readlinkat(dirFd, path, text, size);
 }
 
 // Every system call the backend makes through syscall() takes at most four
@@ -144,11 +152,12 @@ long __wrap_syscall(long number, ...) {
                     : number == SYS_pidfd_open     ? Call::PidfdOpen
                     : number == SYS_pidfd_send_signal ? Call::PidfdSignal
                                                    : Call::Count;
-  if (call != Call::Count && Failing(call)) return -1;
+  const char* path = call == Call::Openat2 ? reinterpret_cast<const char*>(a[1]) : nullptr;
+  if (call != Call::Count && Failing(call, path)) return -1;
   return __real_syscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
 
-DIR* __wrap_opendir(const char* path) { return Failing(Call::Opendir) ? nullptr : __real_opendir(path); }
+DIR* __wrap_opendir(const char* path) { return Failing(Call::Opendir, path) ? nullptr : __real_opendir(path); }
 DIR* __wrap_fdopendir(int fd) { return Failing(Call::Opendir) ? nullptr : __real_fdopendir(fd); }
 struct dirent* __wrap_readdir64(DIR* dir) { return Failing(Call::Readdir) ? nullptr : __real_readdir64(dir); }
 int __wrap_getrlimit64(int resource, struct rlimit* limit) {
@@ -163,7 +172,7 @@ int __wrap_poll(struct pollfd* fds, nfds_t count, int timeout) {
 }
 int __wrap_getgroups(int size, gid_t* groups) { return Failing(Call::Getgroups) ? -1 : __real_getgroups(size, groups); }
 int __wrap_faccessat(int dirFd, const char* path, int mode, int flags) {
-  return Failing(Call::Faccessat) ? -1 : __real_faccessat(dirFd, path, mode, flags);
+  return Failing(Call::Faccessat, path) ? -1 : __real_faccessat(dirFd, path, mode, flags);
 }
 int __wrap_nanosleep(const struct timespec* length, struct timespec* left) {
   return Failing(Call::Nanosleep) ? -1 : __real_nanosleep(length, left);

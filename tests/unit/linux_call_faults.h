@@ -34,6 +34,10 @@ enum class Call {
 // next), times times (0: every time); a call that lists returns null.
 void Fail(Call call, int error, int nth = 1, int times = 1);
 
+// Every call of the kind on a path that holds part fails with error (the
+// open-like calls, the looks at a file and openat2; part outlives the fault).
+void FailWhere(Call call, const char* part, int error);
+
 // No call fails from here on; the counts start again from 0.
 void Clear();
 

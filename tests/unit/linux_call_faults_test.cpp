@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sys/syscall.h>
@@ -172,54 +173,90 @@ struct KillCase {
   std::function<std::uint32_t(pid_t child)> list = [](pid_t child) { return static_cast<std::uint32_t>(child); };
 };
 
-// One child opened, terminated and waited for with a call failed: a failed
-// open or termination leaves it running and does not call it gone; a
-// termination that succeeded ends it; a wait that says it has ended is
-// right, or says what it could not read. Without a call to fail
-// (Call::Count), it counts the calls made.
-std::string KillRow(const KillCase& how, Call call, int error, int nth, int times,
-                    int (*calls)[static_cast<int>(Call::Count)] = nullptr) {
+// A call to fail: at its nth call and times times (0: every time from
+// there), or, with where, at every call on a path that holds it; from the
+// open on, or only once the process is open. Call::Count: none.
+struct KillFault {
+  Call call = Call::Count;
+  int error = 0;
+  int nth = 1;
+  int times = 1;
+  const char* where = nullptr;
+  bool onceOpen = false;
+};
+
+// What one kill of a child of the test answered, and what the kernel says.
+struct KillAnswer {
+  std::uint32_t openError = 0;       // 0: opened
+  std::uint32_t terminateError = 0;  // 0: terminated, or not opened
+  std::string why;                   // what the failure's code does not say
+  bool terminated = false;
+  bool waited = false;  // the wait said it had ended
+  bool ended = false;   // it had, as its parent knows right then
+  bool unreadSaid = false;
+  bool endsSoon = false;  // after a successful termination: it ends
+};
+
+// One child opened, terminated and waited for, with the fault; the calls
+// made, where asked for.
+KillAnswer Kill(const KillCase& how, const KillFault& fault, int (*calls)[static_cast<int>(Call::Count)] = nullptr) {
+  KillAnswer answer;
   const pid_t child = StartChild();
-  if (child <= 0) return "no child";
+  if (child <= 0) return answer;
   const std::uint32_t pid = how.list(child);
   const Handle snapshot = WalkTo(pid);
   faults::Clear();
   if (how.noPidfd) faults::Fail(Call::PidfdOpen, ENOSYS, 1, 0);
-  if (call != Call::Count) faults::Fail(call, error, nth, times);
+  auto fail = [&] {
+    if (fault.where != nullptr) faults::FailWhere(fault.call, fault.where, fault.error);
+    if (fault.where == nullptr && fault.call != Call::Count) faults::Fail(fault.call, fault.error, fault.nth, fault.times);
+  };
+  if (!fault.onceOpen) fail();
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
-  const std::uint32_t openError = handle == kNullHandle ? GetLastError() : 0;
-  const int terminated = handle == kNullHandle ? 0 : TerminateProcess(handle, kTerminateExitCode);
-  const std::uint32_t terminateError = terminated == 0 ? GetLastError() : 0;
-  bool waited = false;
-  if (terminated != 0) WaitForProcesses(&handle, 1, 50, &waited);
-  const bool ended = Ended(child);
-  const bool unreadSaid = DescribeUnreadProcesses() != nullptr;
+  if (fault.onceOpen) fail();
+  answer.openError = handle == kNullHandle ? GetLastError() : 0;
+  if (handle == kNullHandle && DescribeLastError() != nullptr) answer.why = DescribeLastError();
+  answer.terminated = handle != kNullHandle && TerminateProcess(handle, kTerminateExitCode) != 0;
+  answer.terminateError = handle != kNullHandle && !answer.terminated ? GetLastError() : 0;
+  if (answer.terminated) WaitForProcesses(&handle, 1, 50, &answer.waited);
+  answer.ended = Ended(child);
+  answer.unreadSaid = DescribeUnreadProcesses() != nullptr;
   for (int k = 0; calls != nullptr && k < static_cast<int>(Call::Count); ++k) (*calls)[k] = faults::Calls(static_cast<Call>(k));
   faults::Clear();
   if (handle != kNullHandle) CloseHandle(handle);
   CloseHandle(snapshot);
-  const bool gone = error == ENOENT || error == ESRCH;
-  std::string fault;
-  if (handle == kNullHandle && openError == 87 && !gone) fault = "called gone when opened";
-  if (handle != kNullHandle && terminated == 0 && terminateError == 87 && !gone) fault = "called gone when terminated";
-  if (terminated == 0 && ended) fault += " ended though not terminated";
-  if (waited && !ended && !unreadSaid && !gone) fault += " waited for but running";
-  if (terminated != 0 && !Ends(child)) fault += " terminated but running";
+  answer.endsSoon = answer.terminated && Ends(child);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
-  return fault;
+  return answer;
+}
+
+// What is wrong with a kill under a fault: a failed open or termination
+// leaves the child running and does not call it gone; a termination that
+// succeeded ends it; a wait that says it has ended is right, or says what
+// it could not read.
+std::string KillRow(const KillCase& how, const KillFault& fault, int (*calls)[static_cast<int>(Call::Count)] = nullptr) {
+  const KillAnswer answer = Kill(how, fault, calls);
+  const bool gone = fault.error == ENOENT || fault.error == ESRCH;
+  std::string wrong;
+  if (answer.openError == 87 && !gone) wrong = "called gone when opened";
+  if (answer.terminateError == 87 && !gone) wrong = "called gone when terminated";
+  if (!answer.terminated && answer.ended) wrong += " ended though not terminated";
+  if (answer.waited && !answer.ended && !answer.unreadSaid && !gone) wrong += " waited for but running";
+  if (answer.terminated && !answer.endsSoon) wrong += " terminated but running";
+  return wrong;
 }
 
 // Each call of the kill, failed at each of its calls and from each on.
 void KillEachCallFailed(const KillCase& how) {
   int calls[static_cast<int>(Call::Count)];
-  ASSERT_EQ(KillRow(how, Call::Count, 0, 1, 1, &calls), "");
+  ASSERT_EQ(KillRow(how, {}, &calls), "");
   for (int k = 0; k < static_cast<int>(Call::Count); ++k) {
     if (how.noPidfd && static_cast<Call>(k) == Call::PidfdOpen) continue;
     for (int n = 1; n <= calls[k]; ++n) {
       for (const int error : {EIO, EACCES, EINVAL, EMFILE, EINTR, ENOENT, ESRCH}) {
         for (const int times : {1, 0}) {
-          EXPECT_EQ(KillRow(how, static_cast<Call>(k), error, n, times), "")
+          EXPECT_EQ(KillRow(how, {static_cast<Call>(k), error, n, times}), "")
               << faults::NameOf(static_cast<Call>(k)) << " #" << n << (times == 0 ? " on: " : ": ")
               << std::strerror(error) << (how.noPidfd ? ", no process descriptors" : "");
         }
@@ -234,23 +271,75 @@ TEST(LinuxCallFaults, AFailedCallOfAKillIsNeverAnAnswer) {
   KillEachCallFailed({.noPidfd = true});
 }
 
+// The answers a fault must give: no false "gone" where a number is what
+// failed, and with a process descriptor, a signal that needs no read. Where
+// the program's standard input is closed, a descriptor may be 0.
+TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
+  faults::Cleared cleared;
+  // Without descriptors: a signal 0 that finds the process gone, refused.
+  EXPECT_EQ(Kill({.noPidfd = true}, {Call::Kill, ESRCH, 2}).openError, 87u);
+  EXPECT_EQ(Kill({.noPidfd = true}, {Call::Kill, EPERM, 1}).openError, 5u);
+  const int input = dup(0);
+  for (const bool closed : {false, true}) {
+    if (closed) close(0);
+    const KillAnswer answer = Kill({}, {.call = Call::Read, .error = EIO, .times = 0, .onceOpen = true});
+    EXPECT_TRUE(answer.terminated) << closed;
+    EXPECT_EQ(fcntl(0, F_GETFD) == -1, closed) << "a descriptor left open";
+  }
+  dup2(input, 0);
+  close(input);
+}
+
 // Where /proc shows the namespace above, the child is listed under another
 // number, which its process descriptor must confirm (its fdinfo).
-TEST_F(FakeProc, AFailedCallOfAKillIsNeverAnAnswerWhereProcShowsAnotherNamespace) {
+class NamespaceAbove : public FakeProc {
+ protected:
+  void SetUp() override {
+    FakeProc::SetUp();
+    const std::string self = std::to_string(getpid());
+    const std::string listed = std::to_string(kListed);
+    Write(self + "/status", "Pid:\t" + std::to_string(kListed + 1) + "\nNSpid:\t" + std::to_string(kListed + 1) + "\t" + self + "\n");
+    for (int fd = 3; fd < 64; ++fd) Write(self + "/fdinfo/" + std::to_string(fd), "Pid:\t" + listed + "\n");
+  }
+  KillCase Case() {
+    return {.list = [this](pid_t child) {
+      std::ifstream real("/proc/" + std::to_string(child) + "/stat");
+      const std::string line(std::istreambuf_iterator<char>(real), {});
+      const std::string dir = std::to_string(kListed);
+      Write(dir + "/stat", dir + line.substr(line.find(' ')));
+      Write(dir + "/cmdline", "");
+      Write(dir + "/status", "Pid:\t" + dir + "\nNSpid:\t" + dir + "\t" + std::to_string(child) + "\n");
+      return kListed;
+    }};
+  }
+  static constexpr std::uint32_t kListed = 7000001;
+};
+
+TEST_F(NamespaceAbove, AFailedCallOfAKillIsNeverAnAnswer) {
   faults::Cleared cleared;
-  const std::uint32_t listed = 7000001;
-  const std::string self = std::to_string(getpid());
-  Write(self + "/status", "Pid:\t" + std::to_string(listed + 1) + "\nNSpid:\t" + std::to_string(listed + 1) + "\t" + self + "\n");
-  for (int fd = 3; fd < 64; ++fd) Write(self + "/fdinfo/" + std::to_string(fd), "Pid:\t" + std::to_string(listed) + "\n");
-  KillEachCallFailed({.list = [&](pid_t child) {
-    std::ifstream real("/proc/" + std::to_string(child) + "/stat");
-    const std::string line(std::istreambuf_iterator<char>(real), {});
-    const std::string dir = std::to_string(listed);
-    Write(dir + "/stat", dir + line.substr(line.find(' ')));
-    Write(dir + "/cmdline", "");
-    Write(dir + "/status", "Pid:\t" + dir + "\nNSpid:\t" + dir + "\t" + std::to_string(child) + "\n");
-    return listed;
-  }});
+  KillEachCallFailed(Case());
+}
+
+// What only a descriptor can confirm is not signalled where none confirms
+// it, and the reason is said: its fdinfo not to be read, or no descriptor
+// to be had (refused, or none left, also for the read).
+TEST_F(NamespaceAbove, AKillUnderAFaultAnswersSo) {
+  faults::Cleared cleared;
+  const struct {
+    KillFault fault;
+    std::uint32_t openError;
+    const char* why;
+  } rows[] = {
+      {{.call = Call::Openat2, .error = EMFILE, .where = "fdinfo"}, 5, "was left to open (too many open files)"},
+      {{.call = Call::Openat2, .error = EIO, .where = "fdinfo"}, 5, "does not say which of its processes is which"},
+      {{Call::PidfdOpen, EMFILE}, 5, "was left to open (too many open files)"},
+      {{Call::PidfdOpen, EPERM}, 5, "(refused, or a kernel without them)"},
+  };
+  for (const auto& row : rows) {
+    const KillAnswer answer = Kill(Case(), row.fault);
+    EXPECT_EQ(answer.openError, row.openError) << faults::NameOf(row.fault.call) << " " << row.fault.error;
+    EXPECT_NE(answer.why.find(row.why), std::string::npos) << answer.why;
+  }
 }
 
 // A look at /proc itself that fails says why, not what /proc is.

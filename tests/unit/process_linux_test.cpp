@@ -267,6 +267,11 @@ TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
   EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid + 100000), kNullHandle);
   EXPECT_EQ(GetLastError(), 87u);
 
+  // Its stat file bears another number: covered, and not read.
+  Write(std::to_string(pid) + "/stat", "1" + line.substr(line.find(' ')));
+  EXPECT_EQ(OpenProcess(kProcessTerminate, 0, pid), kNullHandle);
+  EXPECT_EQ(GetLastError(), 31u);
+
   // Its record cannot be read any more: a failure, not a process gone.
   fs::remove(fs::path(root_) / std::to_string(pid) / "stat");
   fs::create_directories(fs::path(root_) / std::to_string(pid) / "stat");
