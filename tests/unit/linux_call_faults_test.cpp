@@ -383,9 +383,9 @@ TEST_F(FakeProc, GroupsThatCannotBeReadLeaveHidingUnknown) {
 // said; where it leaves theirs out, no refusal is its doing.
 TEST_F(FakeProc, ARefusalIsTakenForHidepidsOnlyOfAnotherUsersProcess) {
   faults::Cleared cleared;
-  AddProcess(1, "mine");
-  AddProcess(2, "theirs");
-  ASSERT_EQ(chown((root_ + "/2").c_str(), 4000, 4000), 0);
+  AddProcess(6000001, "mine");  // numbers above any the kernel gives: never this program's own
+  AddProcess(6000002, "theirs");
+  ASSERT_EQ(chown((root_ + "/6000002").c_str(), 4000, 4000), 0);
   for (const std::string mode : {"noaccess", "invisible"}) {
     Write(std::to_string(getpid()) + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=" + mode + "\n");
     const ProcessApi api = BindProcessApi();
