@@ -170,6 +170,7 @@ bool Ends(pid_t child) {
 // test writes for each child (the number it lists the child under).
 struct KillCase {
   bool noPidfd = false;
+  bool inputClosed = false;  // standard input closed as it is opened: its descriptor may be 0
   std::function<std::uint32_t(pid_t child)> list = [](pid_t child) { return static_cast<std::uint32_t>(child); };
 };
 
@@ -195,6 +196,7 @@ struct KillAnswer {
   bool ended = false;   // it had, as its parent knows right then
   bool unreadSaid = false;
   bool endsSoon = false;  // after a successful termination: it ends
+  bool leftOpen = false;  // a descriptor numbered 0 was left open
 };
 
 // One child opened, terminated and waited for, with the fault; the calls
@@ -212,6 +214,8 @@ KillAnswer Kill(const KillCase& how, const KillFault& fault, int (*calls)[static
     if (fault.where == nullptr && fault.call != Call::Count) faults::Fail(fault.call, fault.error, fault.nth, fault.times);
   };
   if (!fault.onceOpen) fail();
+  const int input = how.inputClosed ? dup(0) : -1;
+  if (how.inputClosed) close(0);
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
   if (fault.onceOpen) fail();
   answer.openError = handle == kNullHandle ? GetLastError() : 0;
@@ -225,6 +229,11 @@ KillAnswer Kill(const KillCase& how, const KillFault& fault, int (*calls)[static
   faults::Clear();
   if (handle != kNullHandle) CloseHandle(handle);
   CloseHandle(snapshot);
+  if (how.inputClosed) {
+    answer.leftOpen = fcntl(0, F_GETFD) != -1;
+    dup2(input, 0);
+    close(input);
+  }
   answer.endsSoon = answer.terminated && Ends(child);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
@@ -279,15 +288,12 @@ TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
   // Without descriptors: a signal 0 that finds the process gone, refused.
   EXPECT_EQ(Kill({.noPidfd = true}, {Call::Kill, ESRCH, 2}).openError, 87u);
   EXPECT_EQ(Kill({.noPidfd = true}, {Call::Kill, EPERM, 1}).openError, 5u);
-  const int input = dup(0);
   for (const bool closed : {false, true}) {
-    if (closed) close(0);
-    const KillAnswer answer = Kill({}, {.call = Call::Read, .error = EIO, .times = 0, .onceOpen = true});
+    const KillAnswer answer =
+        Kill({.inputClosed = closed}, {.call = Call::Read, .error = EIO, .times = 0, .onceOpen = true});
     EXPECT_TRUE(answer.terminated) << closed;
-    EXPECT_EQ(fcntl(0, F_GETFD) == -1, closed) << "a descriptor left open";
+    EXPECT_FALSE(answer.leftOpen);
   }
-  dup2(input, 0);
-  close(input);
 }
 
 // Where /proc shows the namespace above, the child is listed under another
