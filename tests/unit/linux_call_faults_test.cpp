@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include <fcntl.h>
@@ -94,24 +96,32 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
   const Listing truth{{1, "init"}, {2, "averyveryverylong-name"}, {3, "averyveryverylong-exe"},
                       {4, "averyveryverylo"}, {5, "averyveryverylong-thread"}, {6, "averyveryverylong (deleted)"}};
   // The program's own number is read once for each /proc it is pointed at:
-  // pointed elsewhere and back, each walk reads it again.
-  auto walk = [this](Call call, int error, int nth, int times) {
+  // pointed elsewhere and back, each walk reads it again. A filter may
+  // refuse openat2 altogether.
+  bool refused = false;
+  auto walk = [&](Call call, int error, int nth, int times) {
     SetProcRoot("/proc");
     GetCurrentProcessId();
     SetProcRoot(root_.c_str());
     faults::Clear();
+    if (refused) faults::Fail(Call::Openat2, ENOSYS, 1, 0);
     if (call != Call::Count) faults::Fail(call, error, nth, times);
     return WalkAnswer();
   };
-  for (const bool refused : {false, true}) {
-    SetOpenat2Refused(refused);
+  for (const bool openat2Refused : {false, true}) {
+    refused = openat2Refused;
     faults::Cleared cleared;
     const Answer clean = walk(Call::Count, 0, 0, 0);
     ASSERT_TRUE(clean.listed);
     ASSERT_EQ(clean.listing, truth);
     int calls[static_cast<int>(Call::Count)];
     for (int k = 0; k < static_cast<int>(Call::Count); ++k) calls[k] = faults::Calls(static_cast<Call>(k));
+    // Where openat2 serves, each file is opened with that one call, never looked at first.
+    if (!refused) {
+      EXPECT_EQ(calls[static_cast<int>(Call::Statx)], 0);
+    }
     for (int k = 0; k < static_cast<int>(Call::Count); ++k) {
+      if (refused && static_cast<Call>(k) == Call::Openat2) continue;
       for (int n = 1; n <= calls[k]; ++n) {
         for (const int error : kErrors) {
           for (const int times : {1, 0}) {
@@ -174,16 +184,20 @@ struct KillCase {
   std::function<std::uint32_t(pid_t child)> list = [](pid_t child) { return static_cast<std::uint32_t>(child); };
 };
 
+// When a fault begins: at the open, once the process is open, or once it
+// has ended after its signal, as the wait for it begins.
+enum class From { Open, Terminate, Wait };
+
 // A call to fail: at its nth call and times times (0: every time from
-// there), or, with where, at every call on a path that holds it; from the
-// open on, or only once the process is open. Call::Count: none.
+// there), or, with where, at every call on a path that holds it. Call::Count:
+// none.
 struct KillFault {
   Call call = Call::Count;
   int error = 0;
   int nth = 1;
   int times = 1;
   const char* where = nullptr;
-  bool onceOpen = false;
+  From from = From::Open;
 };
 
 // What one kill of a child of the test answered, and what the kernel says.
@@ -201,7 +215,8 @@ struct KillAnswer {
 
 // One child opened, terminated and waited for, with the fault; the calls
 // made, where asked for.
-KillAnswer Kill(const KillCase& how, const KillFault& fault, int (*calls)[static_cast<int>(Call::Count)] = nullptr) {
+KillAnswer Kill(const KillCase& how, std::initializer_list<KillFault> faultsMade,
+                int (*calls)[static_cast<int>(Call::Count)] = nullptr) {
   KillAnswer answer;
   const pid_t child = StartChild();
   if (child <= 0) return answer;
@@ -209,19 +224,27 @@ KillAnswer Kill(const KillCase& how, const KillFault& fault, int (*calls)[static
   const Handle snapshot = WalkTo(pid);
   faults::Clear();
   if (how.noPidfd) faults::Fail(Call::PidfdOpen, ENOSYS, 1, 0);
-  auto fail = [&] {
-    if (fault.where != nullptr) faults::FailWhere(fault.call, fault.where, fault.error);
-    if (fault.where == nullptr && fault.call != Call::Count) faults::Fail(fault.call, fault.error, fault.nth, fault.times);
+  auto fail = [&](From from) {
+    for (const KillFault& fault : faultsMade) {
+      if (fault.from != from || fault.call == Call::Count) continue;
+      if (fault.where != nullptr) faults::FailWhere(fault.call, fault.where, fault.error);
+      if (fault.where == nullptr) faults::Fail(fault.call, fault.error, fault.nth, fault.times);
+    }
   };
-  if (!fault.onceOpen) fail();
+  fail(From::Open);
   const int input = how.inputClosed ? dup(0) : -1;
   if (how.inputClosed) close(0);
   const Handle handle = OpenProcess(kProcessTerminate, 0, pid);
-  if (fault.onceOpen) fail();
+  fail(From::Terminate);
   answer.openError = handle == kNullHandle ? GetLastError() : 0;
   if (handle == kNullHandle && DescribeLastError() != nullptr) answer.why = DescribeLastError();
   answer.terminated = handle != kNullHandle && TerminateProcess(handle, kTerminateExitCode) != 0;
   answer.terminateError = handle != kNullHandle && !answer.terminated ? GetLastError() : 0;
+  if (answer.terminated && std::any_of(faultsMade.begin(), faultsMade.end(), [](auto& f) { return f.from == From::Wait; })) {
+    siginfo_t info{};  // it has ended before the wait looks
+    waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT);
+    fail(From::Wait);
+  }
   if (answer.terminated) WaitForProcesses(&handle, 1, 50, &answer.waited);
   answer.ended = Ended(child);
   answer.unreadSaid = DescribeUnreadProcesses() != nullptr;
@@ -245,7 +268,7 @@ KillAnswer Kill(const KillCase& how, const KillFault& fault, int (*calls)[static
 // succeeded ends it; a wait that says it has ended is right, or says what
 // it could not read.
 std::string KillRow(const KillCase& how, const KillFault& fault, int (*calls)[static_cast<int>(Call::Count)] = nullptr) {
-  const KillAnswer answer = Kill(how, fault, calls);
+  const KillAnswer answer = Kill(how, {fault}, calls);
   const bool gone = fault.error == ENOENT || fault.error == ESRCH;
   std::string wrong;
   if (answer.openError == 87 && !gone) wrong = "called gone when opened";
@@ -286,14 +309,31 @@ TEST(LinuxCallFaults, AFailedCallOfAKillIsNeverAnAnswer) {
 TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
   faults::Cleared cleared;
   // Without descriptors: a signal 0 that finds the process gone, refused.
-  EXPECT_EQ(Kill({.noPidfd = true}, {Call::Kill, ESRCH, 2}).openError, 87u);
-  EXPECT_EQ(Kill({.noPidfd = true}, {Call::Kill, EPERM, 1}).openError, 5u);
+  EXPECT_EQ(Kill({.noPidfd = true}, {{Call::Kill, ESRCH, 2}}).openError, 87u);
+  EXPECT_EQ(Kill({.noPidfd = true}, {{Call::Kill, EPERM, 1}}).openError, 5u);
+  // Held by its descriptor, it is signalled through that alone.
   for (const bool closed : {false, true}) {
-    const KillAnswer answer =
-        Kill({.inputClosed = closed}, {.call = Call::Read, .error = EIO, .times = 0, .onceOpen = true});
-    EXPECT_TRUE(answer.terminated) << closed;
-    EXPECT_FALSE(answer.leftOpen);
+    for (const Call call : {Call::Read, Call::Kill}) {
+      const KillAnswer answer =
+          Kill({.inputClosed = closed}, {{.call = call, .error = EPERM, .times = 0, .from = From::Terminate}});
+      EXPECT_TRUE(answer.terminated) << closed << faults::NameOf(call);
+      EXPECT_FALSE(answer.leftOpen);
+    }
   }
+  // The wait by number: a record read once more where a read failed once;
+  // one never read, of a process whose executable is gone, counts as ended
+  // and is said; one whose executable cannot be looked at is asked by a
+  // signal 0, and has ended where that finds it gone.
+  const KillCase byNumber{.noPidfd = true};
+  const KillFault unread{.call = Call::Read, .error = EIO, .times = 0, .from = From::Wait};
+  const KillAnswer once = Kill(byNumber, {{.call = Call::Read, .error = EIO, .from = From::Wait}});
+  EXPECT_TRUE(once.waited && !once.unreadSaid);
+  const KillAnswer never = Kill(byNumber, {unread});
+  EXPECT_TRUE(never.waited && never.unreadSaid);
+  const KillAnswer asked =
+      Kill(byNumber, {unread, {.call = Call::Fstat, .error = EIO, .times = 0, .from = From::Wait},
+                      {.call = Call::Kill, .error = ESRCH, .times = 0, .from = From::Wait}});
+  EXPECT_TRUE(asked.waited && !asked.unreadSaid);
 }
 
 // Where /proc shows the namespace above, the child is listed under another
@@ -342,7 +382,7 @@ TEST_F(NamespaceAbove, AKillUnderAFaultAnswersSo) {
       {{Call::PidfdOpen, EPERM}, 5, "(refused, or a kernel without them)"},
   };
   for (const auto& row : rows) {
-    const KillAnswer answer = Kill(Case(), row.fault);
+    const KillAnswer answer = Kill(Case(), {row.fault});
     EXPECT_EQ(answer.openError, row.openError) << faults::NameOf(row.fault.call) << " " << row.fault.error;
     EXPECT_NE(answer.why.find(row.why), std::string::npos) << answer.why;
   }
