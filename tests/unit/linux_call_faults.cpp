@@ -30,11 +30,20 @@ struct Fault {
 
 Fault g_faults[static_cast<int>(Call::Count)];
 int g_calls[static_cast<int>(Call::Count)];
+int g_zeroAt[static_cast<int>(Call::Count)];  // the call made with descriptor 0 free; 0: none
+int g_input = -1;                             // standard input, kept while descriptor 0 is lent
+int g_changeFrom = 0;                         // the statx changed; 0: none
+void (*g_change)(struct statx*) = nullptr;
 
-// Counts the call; true, with errno set, where it is to fail.
+// Counts the call; true, with errno set, where it is to fail. Where the
+// call is to be made with descriptor 0 free, it is freed first.
 bool Failing(Call call, const char* path = nullptr) {
   const int kind = static_cast<int>(call);
   const int n = ++g_calls[kind];
+  if (n == g_zeroAt[kind] && g_input < 0) {
+    g_input = fcntl(0, F_DUPFD_CLOEXEC, 3);
+    close(0);
+  }
   const Fault& fault = g_faults[kind];
   if (fault.error == 0) return false;
   if (fault.where != nullptr ? path == nullptr || std::strstr(path, fault.where) == nullptr
@@ -55,9 +64,29 @@ void Fail(Call call, int error, int nth, int times) {
 
 void FailWhere(Call call, const char* part, int error) { g_faults[static_cast<int>(call)] = Fault{error, 0, 0, part}; }
 
+void ZeroAt(Call call, int nth) { g_zeroAt[static_cast<int>(call)] = g_calls[static_cast<int>(call)] + nth; }
+
+void ChangeStatx(int nth, void (*change)(struct statx* seen)) {
+  g_changeFrom = g_calls[static_cast<int>(Call::Statx)] + nth;
+  g_change = change;
+}
+
 void Clear() {
   for (auto& fault : g_faults) fault = Fault{};
   for (auto& calls : g_calls) calls = 0;
+  for (auto& zero : g_zeroAt) zero = 0;
+  g_changeFrom = 0;
+  g_change = nullptr;
+  if (g_input >= 0) {
+    dup2(g_input, 0);
+    close(g_input);
+    g_input = -1;
+  }
+}
+
+// The change the test asked for, from the call it named on.
+static void Changed(int result, struct statx* seen) {
+  if (result == 0 && g_change != nullptr && g_calls[static_cast<int>(Call::Statx)] == g_changeFrom) g_change(seen);
 }
 
 int Calls(Call call) { return g_calls[static_cast<int>(call)]; }
@@ -123,7 +152,10 @@ int __wrap___openat64_2(int dirFd, const char* path, int flags) {
   return Failing(Call::Open, path) ? -1 : __real___openat64_2(dirFd, path, flags);
 }
 int __wrap_statx(int dirFd, const char* path, int flags, unsigned mask, struct statx* seen) {
-  return Failing(Call::Statx, path) ? -1 : __real_statx(dirFd, path, flags, mask, seen);
+  if (Failing(Call::Statx, path)) return -1;
+  const int result = __real_statx(dirFd, path, flags, mask, seen);
+  stopex::faults::Changed(result, seen);
+  return result;
 }
 int __wrap_fstat64(int fd, struct stat* info) { return Failing(Call::Fstat) ? -1 : __real_fstat64(fd, info); }
 int __wrap_fstatat64(int dirFd, const char* path, struct stat* info, int flags) {

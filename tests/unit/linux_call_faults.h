@@ -5,6 +5,8 @@
 // of that name until it is cleared: set one, make the call under test, clear.
 #pragma once
 
+struct statx;
+
 namespace stopex::faults {
 
 enum class Call {
@@ -37,6 +39,15 @@ void Fail(Call call, int error, int nth = 1, int times = 1);
 // Every call of the kind on a path that holds part fails with error (the
 // open-like calls, the looks at a file and openat2; part outlives the fault).
 void FailWhere(Call call, const char* part, int error);
+
+// The nth call of the kind after this one (an open-like call) is made with
+// descriptor 0 free, so that what it opens is numbered 0, as where the
+// program's standard input is closed. Clear gives standard input back.
+void ZeroAt(Call call, int nth);
+
+// What the kernel answers the nth statx after this one is handed to change
+// before the caller sees it.
+void ChangeStatx(int nth, void (*change)(struct statx* seen));
 
 // No call fails from here on; the counts start again from 0.
 void Clear();

@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
@@ -105,7 +107,8 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
     SetProcRoot(root_.c_str());
     faults::Clear();
     if (refused) faults::Fail(Call::Openat2, ENOSYS, 1, 0);
-    if (call != Call::Count) faults::Fail(call, error, nth, times);
+    if (call != Call::Count && error == 0) faults::ZeroAt(call, nth);
+    if (call != Call::Count && error != 0) faults::Fail(call, error, nth, times);
     return WalkAnswer();
   };
   for (const bool openat2Refused : {false, true}) {
@@ -155,6 +158,77 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
         }
       }
     }
+    // Each descriptor it opens numbered 0, as where standard input is closed: the same answer.
+    for (const Call call : {Call::Open, Call::Openat2}) {
+      for (int n = 1; n <= calls[static_cast<int>(call)]; ++n) {
+        const Answer answer = walk(call, 0, n, 1);
+        faults::Clear();
+        EXPECT_EQ(answer.listing, truth) << faults::NameOf(call) << " #" << n << " numbered 0";
+        EXPECT_EQ(answer.unread, "") << faults::NameOf(call) << " #" << n << " numbered 0";
+      }
+    }
+    // A read cut short by a signal is made again, up to 8 times in a row.
+    for (const int times : {8, 9}) {
+      const Answer answer = walk(Call::Read, EINTR, 1, times);
+      faults::Clear();
+      EXPECT_EQ(answer.listed && answer.listing == truth && answer.unread.empty(), times == 8) << times;
+    }
+  }
+  // Out of descriptors, the soft limit is raised to the hard one and the open
+  // made again; where it cannot be, the walk says why.
+  rlimit files{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+  const rlimit lower{files.rlim_cur < files.rlim_max ? files.rlim_cur : files.rlim_max - 1, files.rlim_max};
+  for (const bool raised : {false, true}) {
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, raised ? &files : &lower), 0);
+    const rlimit before = raised ? files : lower;
+    const Answer answer = walk(Call::Open, EMFILE, 1, 1);
+    faults::Clear();
+    EXPECT_EQ(answer.listed, before.rlim_cur < before.rlim_max) << answer.why;
+    if (!answer.listed) {
+      EXPECT_EQ(answer.why, root_ + ": Too many open files");
+    }
+  }
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
+}
+
+// Without openat2, a file is read only where it lies on the mount of the
+// root it is read below: by the mount id where the kernel gives one (a
+// user-mode emulator may give 0), else by the device; never the root of a
+// mount of its own.
+TEST_F(FakeProc, WithoutOpenat2AFileIsReadOnlyOnTheRootsMount) {
+  faults::Cleared cleared;
+  AddProcess(1, "init");
+  using Change = void (*)(struct statx*);
+  // The looks made: the root's (1), the program's own status (2), then the
+  // record of process 1 (3).
+  const struct {
+    int look;
+    Change change;
+    bool read;
+  } rows[] = {
+      {3, [](struct statx* s) { s->stx_mnt_id += 1; }, false},
+      {3, [](struct statx* s) { s->stx_mnt_id = 0; }, true},
+      {3, [](struct statx* s) { s->stx_mask &= ~STATX_MNT_ID; s->stx_mnt_id += 1; }, true},
+      {3, [](struct statx* s) { s->stx_mnt_id = 0; s->stx_dev_minor += 1; }, false},
+      {3, [](struct statx* s) { s->stx_mask &= ~STATX_MNT_ID; s->stx_dev_major += 1; }, false},
+      {1, [](struct statx* s) { s->stx_mnt_id += 1000; s->stx_mask &= ~STATX_MNT_ID; }, true},  // the device decides
+      {1, [](struct statx* s) { s->stx_mnt_id = 0; s->stx_dev_minor += 1; }, false},
+      {3, [](struct statx* s) {
+         s->stx_attributes_mask |= STATX_ATTR_MOUNT_ROOT;
+         s->stx_attributes |= STATX_ATTR_MOUNT_ROOT;
+       }, false},
+  };
+  for (const auto& row : rows) {
+    faults::Clear();
+    faults::Fail(Call::Openat2, ENOSYS, 1, 0);
+    faults::ChangeStatx(row.look, row.change);
+    const Answer answer = WalkAnswer();
+    faults::Clear();
+    const Listing read{{1, "init"}};
+    EXPECT_EQ(answer.listing, row.read ? read : Listing()) << &row - rows;
+    EXPECT_EQ((answer.unread + answer.why).find("Invalid cross-device link") != std::string::npos, !row.read)
+        << &row - rows << ": " << answer.unread << answer.why;
   }
 }
 
@@ -396,6 +470,22 @@ TEST(LinuxCallFaults, ALookAtProcThatFailsSaysWhy) {
     EXPECT_EQ(BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0), kInvalidHandleValue);
     faults::Clear();
     EXPECT_STREQ(DescribeLastError(), "/proc: Input/output error") << faults::NameOf(call);
+  }
+}
+
+// The look at hidepid with each descriptor it opens numbered 0, as where
+// standard input is closed: the same answer.
+TEST_F(FakeProc, HidingIsToldWhateverNumberItsDescriptorsBear) {
+  faults::Cleared cleared;
+  Write(std::to_string(getpid()) + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
+  for (const Call call : {Call::Open, Call::Openat2}) {
+    for (const int nth : {1, 2}) {
+      faults::ZeroAt(call, nth);
+      const char* why = DescribeHiddenProcesses();
+      faults::Clear();
+      EXPECT_STREQ(why, "/proc is mounted with hidepid: other users' processes are hidden from this one")
+          << faults::NameOf(call) << " #" << nth;
+    }
   }
 }
 

@@ -98,8 +98,14 @@ TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
   // an argument can be is no name at all.
   AddProcess(12, "averyveryverylo", 100, "/" + std::string(5000, 'd') + "/averyveryverylong-true\0"s);
   AddProcess(13, "averyveryverylo", 100, "averyveryverylong" + std::string(4 << 20, 'z'));
+  // The longest argument there can be, and one byte more.
+  const std::size_t most = 32 * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  AddProcess(14, "averyveryverylo", 100, "/" + std::string(most - 22, 'd') + "/averyveryverylong-m\0"s);
+  AddProcess(15, "averyveryverylo", 100, "/" + std::string(most - 21, 'd') + "/averyveryverylong-m\0"s);
   const Listing listing = Walk();
-  ASSERT_EQ(listing.size(), 13u);
+  ASSERT_EQ(listing.size(), 15u);
+  EXPECT_EQ(listing[13].second, "averyveryverylong-m");
+  EXPECT_EQ(listing[14].second, "averyveryverylo");
   EXPECT_EQ(listing[0].second, "with blank");
   EXPECT_EQ(listing[1].second, "a) b (c");
   EXPECT_EQ(listing[2].second, "new?line");
@@ -134,6 +140,10 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
   // A line longer than any mount of /proc (an overlay of many layers) is passed over.
   Write(self + "/mountinfo", std::string(2 << 20, 'o') + "\n22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
   EXPECT_NE(DescribeHiddenProcesses(), nullptr);
+  // All of it: what follows its first 1 MiB and a byte is no line of its own.
+  Write(self + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw\n" + std::string((1 << 20) + 1, 'o') +
+                                 "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
+  EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
   // The group that gid= names sees every process; another group does not,
   // nor does a program that may trace every process.
   const std::string hidden = "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2,gid=";
