@@ -34,6 +34,8 @@ int g_zeroAt[static_cast<int>(Call::Count)];  // the call made with descriptor 0
 int g_input = -1;                             // standard input, kept while descriptor 0 is lent
 int g_changeFrom = 0;                         // the statx changed; 0: none
 void (*g_change)(struct statx*) = nullptr;
+int g_changeFstatAt = 0;  // the fstat changed; 0: none
+void (*g_changeFstat)(struct stat*) = nullptr;
 
 // Counts the call; true, with errno set, where it is to fail. Where the
 // call is to be made with descriptor 0 free, it is freed first.
@@ -71,12 +73,18 @@ void ChangeStatx(int nth, void (*change)(struct statx* seen)) {
   g_change = change;
 }
 
+void ChangeFstat(int nth, void (*change)(struct stat* info)) {
+  g_changeFstatAt = g_calls[static_cast<int>(Call::Fstat)] + nth;
+  g_changeFstat = change;
+}
+
 void Clear() {
   for (auto& fault : g_faults) fault = Fault{};
   for (auto& calls : g_calls) calls = 0;
   for (auto& zero : g_zeroAt) zero = 0;
-  g_changeFrom = 0;
+  g_changeFrom = g_changeFstatAt = 0;
   g_change = nullptr;
+  g_changeFstat = nullptr;
   if (g_input >= 0) {
     dup2(g_input, 0);
     close(g_input);
@@ -85,6 +93,12 @@ void Clear() {
 }
 
 // The change the test asked for, from the call it named on.
+static void FstatChanged(int result, struct stat* info) {
+  if (result == 0 && g_changeFstat != nullptr && g_calls[static_cast<int>(Call::Fstat)] == g_changeFstatAt) {
+    g_changeFstat(info);
+  }
+}
+
 static void Changed(int result, struct statx* seen) {
   if (result == 0 && g_change != nullptr && g_calls[static_cast<int>(Call::Statx)] == g_changeFrom) g_change(seen);
 }
@@ -157,7 +171,12 @@ int __wrap_statx(int dirFd, const char* path, int flags, unsigned mask, struct s
   stopex::faults::Changed(result, seen);
   return result;
 }
-int __wrap_fstat64(int fd, struct stat* info) { return Failing(Call::Fstat) ? -1 : __real_fstat64(fd, info); }
+int __wrap_fstat64(int fd, struct stat* info) {
+  if (Failing(Call::Fstat)) return -1;
+  const int result = __real_fstat64(fd, info);
+  stopex::faults::FstatChanged(result, info);
+  return result;
+}
 int __wrap_fstatat64(int dirFd, const char* path, struct stat* info, int flags) {
   return Failing(Call::Fstat, path) ? -1 : __real_fstatat64(dirFd, path, info, flags);
 }

@@ -5,6 +5,7 @@
 // of that name until it is cleared: set one, make the call under test, clear.
 #pragma once
 
+struct stat;
 struct statx;
 
 namespace stopex::faults {
@@ -45,9 +46,10 @@ void FailWhere(Call call, const char* part, int error);
 // program's standard input is closed. Clear gives standard input back.
 void ZeroAt(Call call, int nth);
 
-// What the kernel answers the nth statx after this one is handed to change
-// before the caller sees it.
+// What the kernel answers the nth statx, or fstat, after this one is handed
+// to change before the caller sees it.
 void ChangeStatx(int nth, void (*change)(struct statx* seen));
+void ChangeFstat(int nth, void (*change)(struct stat* info));
 
 // No call fails from here on; the counts start again from 0.
 void Clear();

@@ -230,6 +230,15 @@ TEST_F(FakeProc, WithoutOpenat2AFileIsReadOnlyOnTheRootsMount) {
     EXPECT_EQ((answer.unread + answer.why).find("Invalid cross-device link") != std::string::npos, !row.read)
         << &row - rows << ": " << answer.unread << answer.why;
   }
+  // The file opened is not the one looked at (replaced in between): not read.
+  for (const auto change : {+[](struct stat* s) { s->st_ino += 1; }, +[](struct stat* s) { s->st_dev += 1; }}) {
+    faults::Clear();
+    faults::Fail(Call::Openat2, ENOSYS, 1, 0);
+    faults::ChangeFstat(2, change);  // the program's own status (1), then process 1's record
+    const Answer answer = WalkAnswer();
+    faults::Clear();
+    EXPECT_EQ(answer.unread, "1 process could not be read: Invalid cross-device link");
+  }
 }
 
 
@@ -408,6 +417,10 @@ TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
       Kill(byNumber, {unread, {.call = Call::Fstat, .error = EIO, .times = 0, .from = From::Wait},
                       {.call = Call::Kill, .error = ESRCH, .times = 0, .from = From::Wait}});
   EXPECT_TRUE(asked.waited && !asked.unreadSaid);
+  // An ended process that has not been collected answers a signal 0: not seen to end.
+  const KillAnswer answered =
+      Kill(byNumber, {unread, {.call = Call::Fstat, .error = ESRCH, .times = 0, .from = From::Wait}});
+  EXPECT_FALSE(answered.waited);
 }
 
 // Where /proc shows the namespace above, the child is listed under another
