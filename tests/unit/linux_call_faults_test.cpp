@@ -394,6 +394,14 @@ TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
   // Without descriptors: a signal 0 that finds the process gone, refused.
   EXPECT_EQ(Kill({.noPidfd = true}, {{Call::Kill, ESRCH, 2}}).openError, 87u);
   EXPECT_EQ(Kill({.noPidfd = true}, {{Call::Kill, EPERM, 1}}).openError, 5u);
+  // Where the descriptors open cannot be counted, a process descriptor is
+  // taken all the same; where the limit cannot be read, none is, and the
+  // process is held by number.
+  int calls[static_cast<int>(Call::Count)];
+  EXPECT_TRUE(Kill({}, {{Call::Readdir, EIO}}, &calls).terminated);
+  EXPECT_EQ(calls[static_cast<int>(Call::PidfdOpen)], 1);
+  EXPECT_TRUE(Kill({}, {{.call = Call::Rlimit, .error = EIO, .times = 0}}, &calls).terminated);
+  EXPECT_EQ(calls[static_cast<int>(Call::PidfdOpen)], 0);
   // Held by its descriptor, it is signalled through that alone.
   for (const bool closed : {false, true}) {
     for (const Call call : {Call::Read, Call::Kill}) {
