@@ -189,6 +189,11 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
       EXPECT_EQ(answer.why, root_ + ": Too many open files");
     }
   }
+  // Another failure is not made again, whatever the limit.
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lower), 0);
+  const Answer refusedRoot = walk(Call::Open, EACCES, 1, 1);
+  faults::Clear();
+  EXPECT_EQ(refusedRoot.why, root_ + ": Permission denied");
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
 }
 
