@@ -162,8 +162,10 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
     for (const Call call : {Call::Open, Call::Openat2}) {
       for (int n = 1; n <= calls[static_cast<int>(call)]; ++n) {
         const Answer answer = walk(call, 0, n, 1);
+        const int looks = faults::Calls(Call::Statx);
         faults::Clear();
         EXPECT_EQ(answer.listing, truth) << faults::NameOf(call) << " #" << n << " numbered 0";
+        EXPECT_TRUE(refused || looks == 0) << faults::NameOf(call) << " #" << n << " numbered 0: openat2 not used";
         EXPECT_EQ(answer.unread, "") << faults::NameOf(call) << " #" << n << " numbered 0";
       }
     }
