@@ -501,6 +501,28 @@ TEST(LinuxCallFaults, ALookAtProcThatFailsSaysWhy) {
   }
 }
 
+// A record costs one read of its stat line, which the kernel writes whole
+// at once; of an argument block, only what holds the first argument.
+TEST_F(FakeProc, ReadsNoMoreThanItNeeds) {
+  faults::Cleared cleared;
+  auto reads = [] {
+    faults::Clear();
+    const Answer answer = WalkAnswer();
+    return std::pair{answer.listing.size(), faults::Calls(Call::Read)};
+  };
+  AddProcess(1, "init");
+  const auto one = reads();
+  AddProcess(2, "sleep");
+  const auto two = reads();
+  EXPECT_EQ(two.first, one.first + 1);
+  EXPECT_EQ(two.second, one.second + 1);
+  // A first argument that ends before the block runs past any argument's length.
+  const std::size_t most = 32 * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  AddProcess(3, "averyveryverylo", 100, "/x/averyveryverylong-q\0"s + std::string(most, 'a') + "\0"s);
+  const Listing three{{1, "init"}, {2, "sleep"}, {3, "averyveryverylong-q"}};
+  EXPECT_EQ(WalkAnswer().listing, three);
+}
+
 // The look at hidepid with each descriptor it opens numbered 0, as where
 // standard input is closed: the same answer.
 TEST_F(FakeProc, HidingIsToldWhateverNumberItsDescriptorsBear) {
