@@ -532,10 +532,28 @@ TEST_F(FakeProc, HidingIsToldWhateverNumberItsDescriptorsBear) {
     for (const int nth : {1, 2}) {
       faults::ZeroAt(call, nth);
       const char* why = DescribeHiddenProcesses();
+      const bool closed = fcntl(0, F_GETFD) == -1;
       faults::Clear();
       EXPECT_STREQ(why, "/proc is mounted with hidepid: other users' processes are hidden from this one")
           << faults::NameOf(call) << " #" << nth;
+      EXPECT_TRUE(closed) << faults::NameOf(call) << " #" << nth << ": a descriptor left open";
     }
+  }
+  // Its files not to be opened, below a root of their own or at all: unknown.
+  const std::string unknown = "whether /proc hides other users' processes is unknown: " + root_;
+  const struct {
+    Call call;
+    int nth;
+    std::string why;
+  } rows[] = {{Call::Open, 1, unknown + "/self/mountinfo: Input/output error"},  // the roots, then each file
+              {Call::Openat2, 2, unknown + "/self/mountinfo: Input/output error"},  // below its root's probe
+              {Call::Open, 2, unknown + "/self/status: Input/output error"},
+              {Call::Openat2, 4, unknown + "/self/status: Input/output error"}};
+  for (const auto& row : rows) {
+    faults::Fail(row.call, EIO, row.nth);
+    const char* why = DescribeHiddenProcesses();
+    faults::Clear();
+    EXPECT_EQ(why != nullptr ? why : "", row.why);
   }
 }
 
