@@ -438,6 +438,41 @@ TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
   EXPECT_FALSE(answered.waited);
 }
 
+// The room for process descriptors is counted again as they are held: the
+// second process of a run, opened where the first took the last room under
+// the soft limit, has the limit raised for it (in a child of the test,
+// whose limit it may change).
+TEST(LinuxCallFaults, RoomForADescriptorIsCountedAgainAsTheyAreHeld) {
+  const pid_t tester = fork();
+  if (tester == 0) {
+    const pid_t first = StartChild();
+    const pid_t second = StartChild();
+    std::size_t open = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) open += entry.path().filename() != "." ? 1 : 0;
+    open -= 1;  // the one that listed them; the walk's root is one more
+    const rlimit limit{open + 1 + 64 + 1, open + 64 + 10};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) std::_Exit(1);
+    faults::Clear();
+    Handle held[2];
+    int code = 0;
+    for (int i = 0; i < 2; ++i) {
+      const auto pid = static_cast<std::uint32_t>(i == 0 ? first : second);
+      const Handle snapshot = WalkTo(pid);
+      held[i] = OpenProcess(kProcessTerminate, 0, pid);
+      CloseHandle(snapshot);
+      if (held[i] == kNullHandle) code = 2;
+    }
+    if (faults::Calls(Call::PidfdOpen) != 2) code = 3;  // each held by a descriptor
+    kill(first, SIGKILL);
+    kill(second, SIGKILL);
+    std::_Exit(code);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(tester, &status, 0), tester);
+  EXPECT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 // Where /proc shows the namespace above, the child is listed under another
 // number, which its process descriptor must confirm (its fdinfo).
 class NamespaceAbove : public FakeProc {
