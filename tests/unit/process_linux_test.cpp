@@ -140,6 +140,9 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
   // A line longer than any mount of /proc (an overlay of many layers) is passed over.
   Write(self + "/mountinfo", std::string(2 << 20, 'o') + "\n22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
   EXPECT_NE(DescribeHiddenProcesses(), nullptr);
+  // The last line, without its line break, counts as well.
+  Write(self + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2");
+  EXPECT_NE(DescribeHiddenProcesses(), nullptr);
   // All of it: what follows its first 1 MiB and a byte is no line of its own.
   Write(self + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw\n" + std::string((1 << 20) + 1, 'o') +
                                  "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
