@@ -144,9 +144,11 @@ TEST_F(FakeProc, SaysWhereHidepidHidesProcessesWhateverTheLengthOfMountinfo) {
   Write(self + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2");
   EXPECT_NE(DescribeHiddenProcesses(), nullptr);
   // All of it: what follows its first 1 MiB and a byte is no line of its own.
-  Write(self + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw\n" + std::string((1 << 20) + 1, 'o') +
-                                 "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2\n");
-  EXPECT_EQ(DescribeHiddenProcesses(), nullptr);
+  for (const char* end : {"\n", ""}) {
+    Write(self + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw\n" + std::string((1 << 20) + 1, 'o') +
+                                   "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2" + end);
+    EXPECT_EQ(DescribeHiddenProcesses(), nullptr) << *end;
+  }
   // The group that gid= names sees every process; another group does not,
   // nor does a program that may trace every process.
   const std::string hidden = "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=2,gid=";
