@@ -409,6 +409,14 @@ TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
   EXPECT_EQ(calls[static_cast<int>(Call::PidfdOpen)], 1);
   EXPECT_TRUE(Kill({}, {{.call = Call::Rlimit, .error = EIO, .times = 0}}, &calls).terminated);
   EXPECT_EQ(calls[static_cast<int>(Call::PidfdOpen)], 0);
+  // A poll cut short by a signal is made again, 3 times in a row; then the
+  // process is held by number, and its record read.
+  Kill({}, {{.from = From::Wait}}, &calls);
+  const int reads = calls[static_cast<int>(Call::Read)];
+  for (const int times : {3, 4}) {
+    EXPECT_TRUE(Kill({}, {{.call = Call::Poll, .error = EINTR, .times = times, .from = From::Wait}}, &calls).waited);
+    EXPECT_EQ(calls[static_cast<int>(Call::Read)] > reads, times == 4) << times;
+  }
   // Held by its descriptor, it is signalled through that alone.
   for (const bool closed : {false, true}) {
     for (const Call call : {Call::Read, Call::Kill}) {
