@@ -446,6 +446,33 @@ TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
   EXPECT_FALSE(answered.waited);
 }
 
+// A handle that is not an open process's (a snapshot's, one never handed
+// out) is refused, and nothing is signalled.
+TEST(LinuxCallFaults, OnlyAnOpenProcesssHandleIsTerminated) {
+  const pid_t children[] = {StartChild(), StartChild()};
+  Handle held[2];
+  for (int i = 0; i < 2; ++i) {
+    const Handle snapshot = WalkTo(static_cast<std::uint32_t>(children[i]));
+    held[i] = OpenProcess(kProcessTerminate, 0, static_cast<std::uint32_t>(children[i]));
+    CloseHandle(snapshot);
+    ASSERT_NE(held[i], kNullHandle);
+  }
+  const Handle snapshot = BindProcessApi().CreateToolhelp32Snapshot(kSnapProcess, 0);
+  for (Handle handle = 0; handle < 64; ++handle) {
+    if (handle == held[0] || handle == held[1]) continue;
+    EXPECT_EQ(TerminateProcess(handle, kTerminateExitCode), 0) << handle;
+    EXPECT_EQ(GetLastError(), 6u) << handle;
+  }
+  EXPECT_EQ(TerminateProcess(kInvalidHandleValue, kTerminateExitCode), 0);
+  CloseHandle(snapshot);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_FALSE(Ended(children[i])) << i;
+    CloseHandle(held[i]);
+    kill(children[i], SIGKILL);
+    waitpid(children[i], nullptr, 0);
+  }
+}
+
 // The room for process descriptors is counted again as they are held: the
 // second process of a run, opened where the first took the last room under
 // the soft limit, has the limit raised for it (in a child of the test,
