@@ -68,6 +68,8 @@ void FailWhere(Call call, const char* part, int error) { g_faults[static_cast<in
 
 void ZeroAt(Call call, int nth) { g_zeroAt[static_cast<int>(call)] = g_calls[static_cast<int>(call)] + nth; }
 
+bool ZeroFree() { return g_input >= 0 && fcntl(0, F_GETFD) == -1; }
+
 void ChangeStatx(int nth, void (*change)(struct statx* seen)) {
   g_changeFrom = g_calls[static_cast<int>(Call::Statx)] + nth;
   g_change = change;

@@ -46,6 +46,9 @@ void FailWhere(Call call, const char* part, int error);
 // program's standard input is closed. Clear gives standard input back.
 void ZeroAt(Call call, int nth);
 
+// Whether descriptor 0 was freed for such a call, and is so still.
+bool ZeroFree();
+
 // What the kernel answers the nth statx, or fstat, after this one is handed
 // to change before the caller sees it.
 void ChangeStatx(int nth, void (*change)(struct statx* seen));

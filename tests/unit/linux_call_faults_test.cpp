@@ -101,12 +101,13 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
   // pointed elsewhere and back, each walk reads it again. A filter may
   // refuse openat2 altogether.
   bool refused = false;
-  auto walk = [&](Call call, int error, int nth, int times) {
+  auto walk = [&](Call call, int error, int nth, int times, Call refusedToo = Call::Count) {
     SetProcRoot("/proc");
     GetCurrentProcessId();
     SetProcRoot(root_.c_str());
     faults::Clear();
     if (refused) faults::Fail(Call::Openat2, ENOSYS, 1, 0);
+    if (refusedToo != Call::Count) faults::Fail(refusedToo, ENOMEM, 1, 0);
     if (call != Call::Count && error == 0) faults::ZeroAt(call, nth);
     if (call != Call::Count && error != 0) faults::Fail(call, error, nth, times);
     return WalkAnswer();
@@ -158,11 +159,17 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
         }
       }
     }
-    // Each descriptor it opens numbered 0, as where standard input is closed: the same answer.
+    // Each descriptor it opens numbered 0, as where standard input is closed:
+    // the same answer, and nothing left open, a folder that could not be
+    // listed included.
     for (const Call call : {Call::Open, Call::Openat2}) {
       for (int n = 1; n <= calls[static_cast<int>(call)]; ++n) {
         const Answer answer = walk(call, 0, n, 1);
         const int looks = faults::Calls(Call::Statx);
+        EXPECT_TRUE(faults::ZeroFree()) << faults::NameOf(call) << " #" << n << " numbered 0 and left open";
+        walk(call, 0, n, 1, Call::Opendir);
+        const bool lent = faults::Calls(call) >= n;  // the walk made that call
+        EXPECT_TRUE(!lent || faults::ZeroFree()) << faults::NameOf(call) << " #" << n << " numbered 0 and left open";
         faults::Clear();
         EXPECT_EQ(answer.listing, truth) << faults::NameOf(call) << " #" << n << " numbered 0";
         EXPECT_TRUE(refused || looks == 0) << faults::NameOf(call) << " #" << n << " numbered 0: openat2 not used";
@@ -190,6 +197,19 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
     if (!answer.listed) {
       EXPECT_EQ(answer.why, root_ + ": Too many open files");
     }
+  }
+  // A look at the path of a deleted executable told that it names no file
+  // takes the mark for the kernel's; one refused leaves the record unread.
+  for (const int error : {ENOENT, ENOTDIR, ELOOP, ENAMETOOLONG, EACCES}) {
+    faults::Clear();
+    faults::FailWhere(Call::Fstat, "/root/", error);
+    const Answer answer = WalkAnswer();
+    faults::Clear();
+    Listing expected = truth;
+    if (error == EACCES) expected.pop_back();
+    if (error != EACCES) expected.back().second = "averyveryverylong";
+    EXPECT_EQ(answer.listing, expected) << std::strerror(error);
+    EXPECT_EQ(answer.unread, error == EACCES ? "1 process could not be read: Permission denied" : "");
   }
   // Another failure is not made again, whatever the limit.
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lower), 0);

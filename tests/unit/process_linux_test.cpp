@@ -102,10 +102,13 @@ TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
   const std::size_t most = 32 * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   AddProcess(14, "averyveryverylo", 100, "/" + std::string(most - 22, 'd') + "/averyveryverylong-m\0"s);
   AddProcess(15, "averyveryverylo", 100, "/" + std::string(most - 21, 'd') + "/averyveryverylong-m\0"s);
+  AddProcess(16, "averyveryverylo", 100, "renamed: worker\0"s);  // an executable of no mark
+  fs::create_symlink("/opt/bin/averyveryverylong-plain", fs::path(root_) / "16/exe");
   const Listing listing = Walk();
-  ASSERT_EQ(listing.size(), 15u);
+  ASSERT_EQ(listing.size(), 16u);
   EXPECT_EQ(listing[13].second, "averyveryverylong-m");
   EXPECT_EQ(listing[14].second, "averyveryverylo");
+  EXPECT_EQ(listing[15].second, "averyveryverylong-plain");
   EXPECT_EQ(listing[0].second, "with blank");
   EXPECT_EQ(listing[1].second, "a) b (c");
   EXPECT_EQ(listing[2].second, "new?line");
