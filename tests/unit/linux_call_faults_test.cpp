@@ -211,6 +211,18 @@ TEST_F(FakeProc, AFailedCallOfTheWalkIsNeverAnAnswer) {
     EXPECT_EQ(answer.listing, expected) << std::strerror(error);
     EXPECT_EQ(answer.unread, error == EACCES ? "1 process could not be read: Permission denied" : "");
   }
+  // An executable hidden from this user, or gone with the process's memory,
+  // leaves the name the kernel keeps.
+  for (const int error : {EACCES, EPERM, ENOENT}) {
+    faults::Clear();
+    faults::FailWhere(Call::Openat2, "/exe", error);  // the link, opened to be read
+    const Answer answer = WalkAnswer();
+    faults::Clear();
+    Listing expected = truth;
+    expected[2].second = expected[5].second = "averyveryverylo";  // named by their executables alone
+    EXPECT_EQ(answer.listing, expected) << std::strerror(error);
+    EXPECT_EQ(answer.unread, "") << std::strerror(error);
+  }
   // Another failure is not made again, whatever the limit.
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lower), 0);
   const Answer refusedRoot = walk(Call::Open, EACCES, 1, 1);

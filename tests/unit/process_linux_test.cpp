@@ -104,8 +104,14 @@ TEST_F(FakeProc, ShowsNamesAsTheProcessListDoes) {
   AddProcess(15, "averyveryverylo", 100, "/" + std::string(most - 21, 'd') + "/averyveryverylong-m\0"s);
   AddProcess(16, "averyveryverylo", 100, "renamed: worker\0"s);  // an executable of no mark
   fs::create_symlink("/opt/bin/averyveryverylong-plain", fs::path(root_) / "16/exe");
+  // The marked path names a file, but another one where the process sees it.
+  AddProcess(17, "averyveryverylo", 100, "renamed: worker\0"s);
+  Write("bin/averyveryverylong-other (deleted)", "");
+  Write("17/root" + root_ + "/bin/averyveryverylong-other (deleted)", "");
+  fs::create_symlink(root_ + "/bin/averyveryverylong-other (deleted)", fs::path(root_) / "17/exe");
   const Listing listing = Walk();
-  ASSERT_EQ(listing.size(), 16u);
+  ASSERT_EQ(listing.size(), 17u);
+  EXPECT_EQ(listing[16].second, "averyveryverylong-other");
   EXPECT_EQ(listing[13].second, "averyveryverylong-m");
   EXPECT_EQ(listing[14].second, "averyveryverylo");
   EXPECT_EQ(listing[15].second, "averyveryverylong-plain");
