@@ -25,10 +25,17 @@ struct Fault {
   int error = 0;  // 0: none
   int from = 0;   // the first call that fails, counted since the last Clear
   int until = 0;  // the first that does not again; 0: none
-  const char* where = nullptr;  // else: every call on a path that holds it
+};
+
+// Calls on a path that holds part fail, whatever their number.
+struct PathFault {
+  Call call = Call::Count;
+  const char* part = nullptr;
+  int error = 0;
 };
 
 Fault g_faults[static_cast<int>(Call::Count)];
+PathFault g_pathFaults[4];
 int g_calls[static_cast<int>(Call::Count)];
 int g_zeroAt[static_cast<int>(Call::Count)];  // the call made with descriptor 0 free; 0: none
 int g_input = -1;                             // standard input, kept while descriptor 0 is lent
@@ -46,12 +53,14 @@ bool Failing(Call call, const char* path = nullptr) {
     g_input = fcntl(0, F_DUPFD_CLOEXEC, 3);
     close(0);
   }
-  const Fault& fault = g_faults[kind];
-  if (fault.error == 0) return false;
-  if (fault.where != nullptr ? path == nullptr || std::strstr(path, fault.where) == nullptr
-                             : n < fault.from || (fault.until != 0 && n >= fault.until)) {
-    return false;
+  for (const PathFault& fault : g_pathFaults) {
+    if (fault.call == call && path != nullptr && std::strstr(path, fault.part) != nullptr) {
+      errno = fault.error;
+      return true;
+    }
   }
+  const Fault& fault = g_faults[kind];
+  if (fault.error == 0 || n < fault.from || (fault.until != 0 && n >= fault.until)) return false;
   errno = fault.error;
   return true;
 }
@@ -64,7 +73,14 @@ void Fail(Call call, int error, int nth, int times) {
   g_faults[kind] = Fault{error, from, times == 0 ? 0 : from + times};
 }
 
-void FailWhere(Call call, const char* part, int error) { g_faults[static_cast<int>(call)] = Fault{error, 0, 0, part}; }
+void FailWhere(Call call, const char* part, int error) {
+  for (PathFault& fault : g_pathFaults) {
+    if (fault.part == nullptr) {
+      fault = PathFault{call, part, error};
+      return;
+    }
+  }
+}
 
 void ZeroAt(Call call, int nth) { g_zeroAt[static_cast<int>(call)] = g_calls[static_cast<int>(call)] + nth; }
 
@@ -82,6 +98,7 @@ void ChangeFstat(int nth, void (*change)(struct stat* info)) {
 
 void Clear() {
   for (auto& fault : g_faults) fault = Fault{};
+  for (auto& fault : g_pathFaults) fault = PathFault{};
   for (auto& calls : g_calls) calls = 0;
   for (auto& zero : g_zeroAt) zero = 0;
   g_changeFrom = g_changeFstatAt = 0;

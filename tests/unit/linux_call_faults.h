@@ -38,7 +38,8 @@ enum class Call {
 void Fail(Call call, int error, int nth = 1, int times = 1);
 
 // Every call of the kind on a path that holds part fails with error (the
-// open-like calls, the looks at a file and openat2; part outlives the fault).
+// open-like calls, the looks at a file and openat2; part outlives the fault),
+// beside the faults set otherwise; four such at most.
 void FailWhere(Call call, const char* part, int error);
 
 // The nth call of the kind after this one (an open-like call) is made with

@@ -691,7 +691,9 @@ TEST_F(FakeProc, ARefusalIsTakenForHidepidsOnlyOfAnotherUsersProcess) {
   faults::Cleared cleared;
   AddProcess(6000001, "mine");  // numbers above any the kernel gives: never this program's own
   AddProcess(6000002, "theirs");
+  AddProcess(6000003, "theirs too");
   ASSERT_EQ(chown((root_ + "/6000002").c_str(), 4000, 4000), 0);
+  ASSERT_EQ(chown((root_ + "/6000003").c_str(), 4000, 4000), 0);
   for (const std::string mode : {"noaccess", "invisible"}) {
     Write(std::to_string(getpid()) + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=" + mode + "\n");
     const ProcessApi api = BindProcessApi();
@@ -704,7 +706,29 @@ TEST_F(FakeProc, ARefusalIsTakenForHidepidsOnlyOfAnotherUsersProcess) {
     faults::Clear();
     const char* unread = DescribeUnreadProcesses();
     EXPECT_STREQ(unread, mode == "noaccess" ? "2 processes could not be read: Permission denied"
-                                            : "3 processes could not be read: Permission denied");
+                                            : "4 processes could not be read: Permission denied");
+    CloseHandle(snapshot);
+  }
+  // Of their records, only a refusal is hidepid's; where refusals are
+  // counted, the first is said.
+  const struct {
+    const char* mode;
+    int error;  // the first record's; the second is refused (EACCES)
+    const char* unread;
+  } rows[] = {{"invisible", EPERM, "2 processes could not be read: Operation not permitted"},
+              {"noaccess", EIO, "1 process could not be read: Input/output error"}};
+  for (const auto& [mode, error, said] : rows) {
+    Write(std::to_string(getpid()) + "/mountinfo", "22 1 0:21 / " + root_ + " rw - proc proc rw,hidepid=" + mode + "\n");
+    const ProcessApi api = BindProcessApi();
+    ProcessEntry entry;
+    entry.dwSize = ProcessEntrySize();
+    const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
+    faults::FailWhere(Call::Openat2, "6000002/", error);
+    faults::FailWhere(Call::Openat2, "6000003/", EACCES);
+    while (api.Process32Next(snapshot, &entry) != 0) {
+    }
+    faults::Clear();
+    EXPECT_STREQ(DescribeUnreadProcesses(), said) << mode;
     CloseHandle(snapshot);
   }
 }
