@@ -331,6 +331,7 @@ struct KillAnswer {
   bool waited = false;  // the wait said it had ended
   bool ended = false;   // it had, as its parent knows right then
   bool unreadSaid = false;
+  std::string unread;  // what it said
   bool endsSoon = false;  // after a successful termination: it ends
   bool leftOpen = false;  // a descriptor numbered 0 was left open
 };
@@ -370,6 +371,7 @@ KillAnswer Kill(const KillCase& how, std::initializer_list<KillFault> faultsMade
   if (answer.terminated) WaitForProcesses(&handle, 1, 50, &answer.waited);
   answer.ended = Ended(child);
   answer.unreadSaid = DescribeUnreadProcesses() != nullptr;
+  if (answer.unreadSaid) answer.unread = DescribeUnreadProcesses();
   for (int k = 0; calls != nullptr && k < static_cast<int>(Call::Count); ++k) (*calls)[k] = faults::Calls(static_cast<Call>(k));
   faults::Clear();
   if (handle != kNullHandle) CloseHandle(handle);
@@ -468,6 +470,7 @@ TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
   EXPECT_TRUE(once.waited && !once.unreadSaid);
   const KillAnswer never = Kill(byNumber, {unread});
   EXPECT_TRUE(never.waited && never.unreadSaid);
+  EXPECT_EQ(never.unread, "1 process could not be read: Input/output error");
   const KillAnswer asked =
       Kill(byNumber, {unread, {.call = Call::Fstat, .error = EIO, .times = 0, .from = From::Wait},
                       {.call = Call::Kill, .error = ESRCH, .times = 0, .from = From::Wait}});
@@ -476,6 +479,19 @@ TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
   const KillAnswer answered =
       Kill(byNumber, {unread, {.call = Call::Fstat, .error = ESRCH, .times = 0, .from = From::Wait}});
   EXPECT_FALSE(answered.waited);
+}
+
+// The entry the walk handed out last is opened only while its snapshot is
+// open.
+TEST(LinuxCallFaults, AnEntryIsOpenedOnlyWhileItsSnapshotIsOpen) {
+  const pid_t child = StartChild();
+  const Handle snapshot = WalkTo(static_cast<std::uint32_t>(child));
+  CloseHandle(snapshot);
+  EXPECT_EQ(OpenProcess(kProcessTerminate, 0, static_cast<std::uint32_t>(child)), kNullHandle);
+  EXPECT_EQ(GetLastError(), 87u);
+  EXPECT_FALSE(Ended(child));
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
 }
 
 // A handle that is not an open process's (a snapshot's, one never handed

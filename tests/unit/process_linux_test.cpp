@@ -250,13 +250,22 @@ TEST_F(FakeProc, AMissingRootIsAFailedSnapshot) {
 
 TEST_F(FakeProc, RefusesARecordOfTheWrongSize) {
   AddProcess(1, "init");
+  AddProcess(2, "sleep");
   const ProcessApi api = BindProcessApi();
   ProcessEntry entry;
   entry.dwSize = 296 + 1;
   const Handle snapshot = api.CreateToolhelp32Snapshot(kSnapProcess, 0);
   EXPECT_EQ(api.Process32First(snapshot, &entry), 0);
   EXPECT_EQ(GetLastError(), 24u);
+  // The first entry again from the first call; nothing once it is closed.
+  entry.dwSize = ProcessEntrySize();
+  ASSERT_EQ(api.Process32First(snapshot, &entry), 1);
+  ASSERT_EQ(api.Process32Next(snapshot, &entry), 1);
+  ASSERT_EQ(api.Process32First(snapshot, &entry), 1);
+  EXPECT_STREQ(entry.szExeFile, "init");
   CloseHandle(snapshot);
+  EXPECT_EQ(api.Process32First(snapshot, &entry), 0);
+  EXPECT_EQ(GetLastError(), 6u);
 }
 
 TEST_F(FakeProc, OpensOnlyTheProcessTheSnapshotSaw) {
