@@ -451,12 +451,12 @@ TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
     EXPECT_TRUE(Kill({}, {{.call = Call::Poll, .error = EINTR, .times = times, .from = From::Wait}}, &calls).waited);
     EXPECT_EQ(calls[static_cast<int>(Call::Read)] > reads, times == 4) << times;
   }
-  // Held by its descriptor, it is signalled through that alone.
+  // Held by its descriptor, it is signalled and waited for through that alone.
   for (const bool closed : {false, true}) {
     for (const Call call : {Call::Read, Call::Kill}) {
       const KillAnswer answer =
           Kill({.inputClosed = closed}, {{.call = call, .error = EPERM, .times = 0, .from = From::Terminate}});
-      EXPECT_TRUE(answer.terminated) << closed << faults::NameOf(call);
+      EXPECT_TRUE(answer.terminated && answer.waited && !answer.unreadSaid) << closed << faults::NameOf(call);
       EXPECT_FALSE(answer.leftOpen);
     }
   }
