@@ -451,6 +451,8 @@ TEST(LinuxCallFaults, AKillUnderAFaultAnswersSo) {
     EXPECT_TRUE(Kill({}, {{.call = Call::Poll, .error = EINTR, .times = times, .from = From::Wait}}, &calls).waited);
     EXPECT_EQ(calls[static_cast<int>(Call::Read)] > reads, times == 4) << times;
   }
+  // A descriptor numbered 0 that cannot be polled any more: held by number.
+  EXPECT_TRUE(Kill({.inputClosed = true}, {{.call = Call::Poll, .error = EIO, .times = 0, .from = From::Wait}}).waited);
   // Held by its descriptor, it is signalled and waited for through that alone.
   for (const bool closed : {false, true}) {
     for (const Call call : {Call::Read, Call::Kill}) {
