@@ -138,6 +138,7 @@ int FillEntry(Handle handle, ProcessEntry* entry, bool first) {
   if (first) {
     snapshot.next = 0;
     snapshot.refused = snapshot.unread = 0;
+    snapshot.firstRefusal = snapshot.firstUnread = 0;
   }
   while (snapshot.next < snapshot.count) {
     const std::uint32_t pid = snapshot.pids[snapshot.next++];
