@@ -73,13 +73,14 @@ struct StatusFields {
 // a default-made StatusFields has it.
 void ParseStatus(std::string_view text, StatusFields* fields);
 
-// How the proc file system mounted at one place shows processes: its last
-// mount there, the one on top, as a mountinfo file lists it, line by line.
 // How a proc file system treats other users' processes (its hidepid
 // option): shows them; lists them with nothing in them to read (noaccess);
 // leaves them out (invisible); leaves out those this user may not trace,
 // whatever its group (ptraceable).
 enum class HidePid { Off, NoAccess, Invisible, Ptraceable };
+
+// How the proc file system mounted at one place shows processes: its last
+// mount there, the one on top, as a mountinfo file lists it, line by line.
 struct ProcMount {
   bool found = false;  // a proc file system is mounted there
   HidePid hidePid = HidePid::Off;
