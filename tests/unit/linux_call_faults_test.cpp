@@ -534,9 +534,7 @@ TEST(LinuxCallFaults, RoomForADescriptorIsCountedAgainAsTheyAreHeld) {
   if (tester == 0) {
     const pid_t first = StartChild();
     const pid_t second = StartChild();
-    std::size_t open = 0;
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) open += entry.path().filename() != "." ? 1 : 0;
-    open -= 1;  // the one that listed them; the walk's root is one more
+    const std::size_t open = OpenDescriptors();  // the walk's root is one more
     const rlimit limit{open + 1 + 64 + 1, open + 64 + 10};
     if (setrlimit(RLIMIT_NOFILE, &limit) != 0) std::_Exit(1);
     faults::Clear();

@@ -443,16 +443,6 @@ TEST_F(FakeProc, WaitsUntilTheTerminatedProcessHasEndedAndNoLonger) {
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
 }
 
-// The descriptors open now, as the backend counts them: the one that lists
-// them left out.
-std::size_t OpenDescriptors() {
-  DIR* dir = opendir("/proc/self/fd");
-  std::size_t count = 0;
-  while (const dirent* d = readdir(dir)) count += d->d_name[0] != '.' ? 1 : 0;
-  closedir(dir);
-  return count - 1;
-}
-
 // Held by number where the descriptor limit leaves no room for a process
 // descriptor (room 0; with room 1 there is one, and a hard limit above the
 // soft one is room to raise it to), in a child of the test, whose limits
